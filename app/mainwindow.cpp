@@ -1,0 +1,115 @@
+#include "mainwindow.h"
+
+#include "hcom.h"
+#include "mainwindowform.h"
+#include "registermap.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegExp>
+#include <QRegExpValidator>
+#include <QTimer>
+
+namespace {
+
+const char *const CurrentPattern = "[0-9]+$";
+// Kept as the driver's panel has always had it: the two unescaped points match any character,
+// and a whole number such as 25 is not complete.
+const char *const TemperaturePattern =
+    "^(([0-9]+.[0-9]*[1-9][0-9]*)|([0-9]*[1-9][0-9]*.[0-9]+)|([0-9]*[1-9][0-9]*))?\\d(\\.\\d{1,2})$";
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    form = new MainWindowForm;
+    form->setupForm(this);
+
+    com = new Hcom;
+    setUpPortSelection();
+
+    form->edLdSetCurrent->setValidator(
+        new QRegExpValidator(QRegExp(QString::fromUtf8(CurrentPattern))));
+    form->edLdSetTemp->setValidator(
+        new QRegExpValidator(QRegExp(QString::fromUtf8(TemperaturePattern))));
+
+    useEnglish = 1;
+    form->label_13->setText(QStringLiteral("TarvoLDDriverV2.31-240224"));
+    form->groupBox_2->setTitle(QStringLiteral("CommSet"));
+    form->btn_comSet->setText(QStringLiteral("OpenDevice"));
+    form->label_2->setText(QStringLiteral("LD State"));
+    form->label_11->setText(QStringLiteral("Tec Temp"));
+    form->label_3->setText(QStringLiteral("LD Current"));
+    form->label_4->setText(QStringLiteral("LD Power"));
+    form->label_5->setText(QStringLiteral("LDMax Current"));
+    form->label_27->setText(QStringLiteral("LD CurrentSet"));
+    form->label_29->setText(QStringLiteral("LD WorkSet"));
+    form->btnSetLdOn->setText(QStringLiteral("Open"));
+    form->btnSetLdOff->setText(QStringLiteral("Close"));
+    form->label_28->setText(QString::fromUtf8("LD Temp(15-35℃)"));
+    form->btnSetLdCurrent->setText(QStringLiteral("Set"));
+    form->btnSetLdTemp->setText(QStringLiteral("Set"));
+
+    tickTimer = new QTimer;
+    tickTimer->setSingleShot(false);
+    tickTimer->start(1);
+    connect(tickTimer, SIGNAL(timeout()), this, SLOT(m_timerEvent()));
+
+    deviceStatus.maxCurrent = 0;
+    responseBuffer.ready = 0;
+    deviceOnline = 0;
+    writeDelay = 0;
+    writePending = 0;
+
+    writeQueue = new RegisterWriteQueue;
+    writeQueue->reset();
+
+    pollTable.fillDefault();
+
+    form->edLdSetTemp->setVisible(false);
+    form->btnSetLdTemp->setVisible(false);
+    form->label_28->setVisible(false);
+}
+
+MainWindow::~MainWindow()
+{
+    if (portState == 1)
+        com->comClose(portName);
+    delete form;
+}
+
+void MainWindow::m_timerEvent()
+{
+    masterStep();
+    refreshStatus();
+}
+
+void MainWindow::refreshStatus()
+{
+    if (deviceOnline == 0)
+        return;
+    using namespace RegisterMap;
+    deviceStatus.maxCurrent = pollTable.entries[RowMaxCurrent].value;
+    deviceStatus.tempSetting = pollTable.entries[RowTempSetting].value;
+    deviceStatus.tecTemp = pollTable.entries[RowTecTemp].value;
+    deviceStatus.ldPower = pollTable.entries[RowLdPower].value;
+    deviceStatus.currentSetting = pollTable.entries[RowCurrentSetting].value;
+    deviceStatus.tecOnState = pollTable.entries[RowTecOnState].value;
+    deviceStatus.ldOnState = pollTable.entries[RowLdOnState].value;
+
+    StatusDisplay::Labels labels;
+    labels.ldState = form->ldState;
+    labels.tecRtTemp = form->tecRtTemp;
+    labels.ldSetCurrent = form->ldSetCurrent;
+    labels.ldSetPower = form->ldSetPower;
+    labels.ldMaxCur = form->ldMaxCur;
+    statusDisplay.show(deviceStatus, useEnglish != 0, labels);
+}
+
+// Slots with no button on this form and nothing to do.
+void MainWindow::btMbStartClick() {}
+void MainWindow::on_btnSetLdPower_clicked() {}
+void MainWindow::on_btnSetLdMaxPow_clicked() {}

@@ -1,0 +1,89 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "modbusmaster.h"
+#include "polltable.h"
+#include "registerwritequeue.h"
+#include "responsebuffer.h"
+#include "devicestatus.h"
+#include "statusdisplay.h"
+#include "usersetpoints.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class Hcom;
+class MainWindowForm;
+class QTimer;
+
+// The panel's window. It owns the serial channel, the form, the 1 ms tick and the state of the
+// Modbus master; everything runs on the GUI thread.
+class MainWindow : public QMainWindow, private MasterLink
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private Q_SLOTS:
+    void m_timerEvent();
+    void comSetClick();
+    void readSerialData();
+    void btMbStartClick();
+    void on_btnSetLdMode_clicked();
+    void on_btnSetLdTemp_clicked();
+    void on_btnSetPluse_clicked();
+    void on_btnSetLdPower_clicked();
+    void on_btnSetLdCurrent_clicked();
+    void on_btnSetLdFrequare_clicked();
+    void on_btnSetTECOn_clicked();
+    void on_btnSetTecOff_clicked();
+    void on_btnSetLdOn_clicked();
+    void on_btnSetLdOff_clicked();
+    void on_btnSetLdMaxPow_clicked();
+    void on_btnSetLdPlusCurrent_clicked();
+
+private:
+    friend class MainWindowProbe; // test access to the window's state
+
+    void setUpPortSelection();
+    void storeResponse(const quint8 *bytes, quint16 length);
+    void masterStep();
+    void queueRegisterWrite(int reg, int value);
+    void refreshStatus();
+
+    // MasterLink: the master's frames go out through the channel.
+    void sendReadRequest(int slave, int reg) override;
+    void sendWriteRequest(int slave, int reg, int value) override;
+    void writeFrame(const quint8 *bytes, quint16 length) override;
+
+    // The commands whose input has no widget on this form take their text from here.
+    void selectLdMode(const QString &modeText);
+    void setPulse(const QString &valueText);
+    void setFrequency(const QString &valueText);
+    void setPulseCurrent(const QString &valueText);
+
+    void warn(const QString &english, const QString &chinese);
+
+    Hcom *com = nullptr;
+    MainWindowForm *form = nullptr;
+    QTimer *tickTimer = nullptr;
+    qint32 portState = 0;
+    qint32 baudRate = 0;
+    QString portName;
+    QStringList portList;
+    UserSetpoints userSetpoints;
+    DeviceStatus deviceStatus;
+    quint16 writeDelay = 0;
+    quint8 deviceOnline = 0;
+    RegisterWriteQueue *writeQueue = nullptr;
+    qint32 useEnglish = 0;
+    quint8 writePending = 0;
+    ResponseBuffer responseBuffer;
+    PollTable pollTable;
+    StatusDisplay statusDisplay;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,44 @@
+// MainWindow's side of the Modbus master: the tick, the request senders and the write queue.
+#include "mainwindow.h"
+
+#include "hcom.h"
+#include "rtuframe.h"
+
+#include <QString>
+
+void MainWindow::masterStep()
+{
+    ModbusMaster master(pollTable, *writeQueue, responseBuffer, writePending, writeDelay,
+                        deviceOnline);
+    master.step(portState == 1, *this);
+}
+
+void MainWindow::sendReadRequest(int slave, int reg)
+{
+    const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
+    com->comWrite(frame.data(), RtuFrame::RequestLength);
+}
+
+void MainWindow::sendWriteRequest(int slave, int reg, int value)
+{
+    const RtuFrame::Request frame = RtuFrame::writeRequest(slave, reg, value);
+    com->comWrite(frame.data(), RtuFrame::RequestLength);
+}
+
+void MainWindow::writeFrame(const quint8 *bytes, quint16 length)
+{
+    com->comWrite(bytes, length);
+}
+
+void MainWindow::queueRegisterWrite(int reg, int value)
+{
+    if (portState == 0) {
+        warn(QStringLiteral("ComDevice Not Open!"), QString::fromUtf8("没有打开设备串口!"));
+        return;
+    }
+    ModbusMaster master(pollTable, *writeQueue, responseBuffer, writePending, writeDelay,
+                        deviceOnline);
+    // A write that does not fit must not vanish: a lost "LD off" matters at a live laser.
+    if (master.queueWrite(reg, value) != RegisterWriteQueue::Stored)
+        warn(QStringLiteral("Command Queue Full!"), QString::fromUtf8("命令队列已满!"));
+}

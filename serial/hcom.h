@@ -1,0 +1,58 @@
+#ifndef HCOM_H
+#define HCOM_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QSerialPort;
+class QTimer;
+
+// Line settings handed to Hcom::comOpen. parity: 1 even, 2 odd, anything else none.
+struct ComSettings
+{
+    qint32 parity = 0;
+    qint32 baudRate = 115200;
+};
+
+// The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
+// writes byte ranges, and gathers received bytes into bursts on a 1 ms receive poll. A burst is
+// complete when an empty poll brings the modulo-5 count of empty polls round to 5; readSignal is
+// then emitted once and the burst waits for comTakeData.
+class Hcom : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int RxCapacity = 2048;
+    static constexpr int IdlePollsPerBurst = 5;
+
+    explicit Hcom(QObject *parent = nullptr);
+    ~Hcom() override;
+
+    QStringList comPortList();
+    bool comOpen(QString name, ComSettings settings);
+    int comClose(QString name);
+    int comWrite(const quint8 *data, quint16 length);
+    // dest must have room for RxCapacity bytes.
+    int comTakeData(quint8 *dest, quint16 &length);
+
+Q_SIGNALS:
+    void readSignal();
+
+public Q_SLOTS:
+    void comRead();
+
+private:
+    friend class HcomProbe; // test access to the receive state
+
+    QSerialPort *serialPort = nullptr;
+    QByteArray pendingBytes;
+    QTimer *rxTimer = nullptr;
+    qint32 rxState = 0; // 0 idle, 1 receiving, 2 burst complete
+    qint32 idleTicks = 0;
+    qint32 rxCount = 0;
+    quint8 rxBuffer[RxCapacity] = {};
+};
+
+#endif // HCOM_H

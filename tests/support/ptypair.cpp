@@ -1,0 +1,85 @@
+#include "ptypair.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    char name[256] = {};
+    if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        masterFd = slaveFd = -1;
+        return;
+    }
+    termios tio{};
+    if (::tcgetattr(slaveFd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slaveFd, TCSANOW, &tio);
+    }
+    ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    path = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    closeMaster();
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+}
+
+bool PtyPair::write(const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (masterFd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{masterFd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        } else {
+            return false;
+        }
+    }
+    return done == bytes.size();
+}
+
+QByteArray PtyPair::read(int waitMs)
+{
+    QByteArray out;
+    if (masterFd < 0)
+        return out;
+    pollfd p{masterFd, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0)
+        return out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        out.append(buffer, int(n));
+    }
+    return out;
+}
+
+QByteArray PtyPair::readExactly(int count, int timeoutMs)
+{
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (out.size() < count && clock.elapsed() < timeoutMs)
+        out += read(int(qMax<qint64>(1, timeoutMs - clock.elapsed())));
+    return out;
+}
+
+void PtyPair::closeMaster()
+{
+    if (masterFd >= 0)
+        ::close(masterFd);
+    masterFd = -1;
+}
