@@ -1,0 +1,461 @@
+// The window as built: slot table, object tree, texts, validators, size limits, connections.
+#include "mainwindow.h"
+#include "mainwindowform.h"
+#include "mainwindowprobe.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaMethod>
+#include <QPushButton>
+#include <QRegExpValidator>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QString Grey = QStringLiteral("background-color: rgb(223, 223, 223);");
+const QString White = QStringLiteral("background-color: rgb(197, 197, 197);\n"
+                                     "background-color: rgb(255, 255, 255);");
+
+QString childNames(const QObject *parent)
+{
+    QStringList names;
+    for (const QObject *child : parent->children())
+        if (child->isWidgetType())
+            names << child->objectName();
+    return names.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class tst_MainWindowForm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void slotTable();
+    void objectTree_data();
+    void objectTree();
+    void creationAndRaiseOrder();
+    void frameLayouts();
+    void texts_data();
+    void texts();
+    void currentValidator_data();
+    void currentValidator();
+    void temperatureValidator_data();
+    void temperatureValidator();
+    void windowLimits();
+    void connections();
+    void tickTimer();
+    void closingEndsEventLoopWithZero();
+};
+
+void tst_MainWindowForm::slotTable()
+{
+    const QMetaObject &meta = MainWindow::staticMetaObject;
+    QCOMPARE(meta.className(), "MainWindow");
+    QCOMPARE(meta.superClass(), &QMainWindow::staticMetaObject);
+    QCOMPARE(meta.propertyCount(), meta.propertyOffset());
+    QCOMPARE(meta.enumeratorCount(), meta.enumeratorOffset());
+
+    const QStringList expected = {
+        "m_timerEvent",
+        "comSetClick",
+        "readSerialData",
+        "btMbStartClick",
+        "on_btnSetLdMode_clicked",
+        "on_btnSetLdTemp_clicked",
+        "on_btnSetPluse_clicked",
+        "on_btnSetLdPower_clicked",
+        "on_btnSetLdCurrent_clicked",
+        "on_btnSetLdFrequare_clicked",
+        "on_btnSetTECOn_clicked",
+        "on_btnSetTecOff_clicked",
+        "on_btnSetLdOn_clicked",
+        "on_btnSetLdOff_clicked",
+        "on_btnSetLdMaxPow_clicked",
+        "on_btnSetLdPlusCurrent_clicked",
+    };
+    QStringList names;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), QMetaMethod::Private);
+        QCOMPARE(method.parameterCount(), 0);
+        QCOMPARE(method.returnType(), int(QMetaType::Void));
+        names << QString::fromLatin1(method.name());
+    }
+    QCOMPARE(names, expected);
+
+    MainWindow window;
+    QVERIFY(window.qt_metacast("MainWindow") == &window);
+    QVERIFY(window.qt_metacast("QMainWindow") != nullptr);
+    QVERIFY(window.qt_metacast("Hcom") == nullptr);
+}
+
+void tst_MainWindowForm::objectTree_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry"); // null: placed by a layout
+    QTest::addColumn<int>("fontSize");   // 0: the font is not set
+    QTest::addColumn<QString>("styleSheet");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("enabled");
+
+    const QString none;
+    auto row = [](const char *name, const char *cls, const char *parent, QRect geometry,
+                  int font, const QString &sheet, bool visible = true, bool enabled = true) {
+        QTest::newRow(name) << QString::fromLatin1(cls) << QString::fromLatin1(parent) << geometry
+                            << font << sheet << visible << enabled;
+    };
+    row("centralwidget", "QWidget", "MainWindow", QRect(), 0, none);
+    row("stackedWidget", "QStackedWidget", "centralwidget", QRect(), 0, none);
+    row("page_3", "QWidget", "stackedWidget", QRect(), 0, none);
+    row("label_13", "QLabel", "page_3", QRect(10, 0, 341, 31), 14, none);
+    row("groupBox_3", "QGroupBox", "page_3", QRect(0, 420, 411, 91), 0, none);
+    row("label_27", "QLabel", "groupBox_3", QRect(30, 20, 101, 21), 14, none);
+    row("edLdSetCurrent", "QLineEdit", "groupBox_3", QRect(20, 50, 81, 31), 14, Grey);
+    row("btnSetLdCurrent", "QPushButton", "groupBox_3", QRect(110, 50, 81, 31), 0, Grey);
+    row("btnSetLdOn", "QPushButton", "groupBox_3", QRect(220, 50, 81, 31), 0, Grey);
+    row("btnSetLdOff", "QPushButton", "groupBox_3", QRect(310, 50, 81, 31), 0, Grey);
+    row("label_29", "QLabel", "groupBox_3", QRect(280, 20, 91, 31), 12, none);
+    row("groupBox_4", "QGroupBox", "page_3", QRect(20, 120, 391, 291), 0, White);
+    row("label_14", "QLabel", "groupBox_4", QRect(250, 60, 31, 31), 14, none);
+    row("label_15", "QLabel", "groupBox_4", QRect(250, 110, 41, 31), 14, none);
+    row("label_2", "QLabel", "groupBox_4", QRect(20, 30, 91, 31), 14, none);
+    row("label_4", "QLabel", "groupBox_4", QRect(20, 150, 91, 31), 14, none);
+    row("label_3", "QLabel", "groupBox_4", QRect(20, 110, 101, 31), 14, none);
+    row("ldSetCurrent", "QLabel", "groupBox_4", QRect(170, 110, 51, 31), 14, none);
+    row("ldState", "QLabel", "groupBox_4", QRect(170, 30, 51, 31), 14, none);
+    row("ldSetPower", "QLabel", "groupBox_4", QRect(170, 150, 61, 31), 14, none);
+    row("label_11", "QLabel", "groupBox_4", QRect(20, 70, 101, 31), 14, none);
+    row("tecRtTemp", "QLabel", "groupBox_4", QRect(170, 70, 51, 31), 14, none);
+    row("label_16", "QLabel", "groupBox_4", QRect(250, 150, 41, 31), 14, none);
+    row("label_5", "QLabel", "groupBox_4", QRect(20, 190, 131, 31), 14, none);
+    row("ldMaxCur", "QLabel", "groupBox_4", QRect(170, 190, 61, 31), 14, none);
+    row("label_17", "QLabel", "groupBox_4", QRect(240, 190, 41, 31), 14, none);
+    row("groupBox_2", "QGroupBox", "page_3", QRect(10, 40, 401, 71), 0, none);
+    row("comb_comName", "QComboBox", "groupBox_2", QRect(10, 20, 81, 31), 0, none);
+    row("btn_comSet", "QPushButton", "groupBox_2", QRect(100, 20, 71, 31), 0, none);
+    row("label_28", "QLabel", "page_3", QRect(20, 520, 181, 21), 14, none, false, true);
+    row("edLdSetTemp", "QLineEdit", "page_3", QRect(20, 550, 81, 31), 14, Grey, false, false);
+    row("btnSetLdTemp", "QPushButton", "page_3", QRect(110, 550, 81, 31), 0, Grey, false, true);
+    row("page_4", "QWidget", "stackedWidget", QRect(), 0, none, false, true);
+}
+
+void tst_MainWindowForm::objectTree()
+{
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    QFETCH(int, fontSize);
+    QFETCH(QString, styleSheet);
+    QFETCH(bool, visible);
+    QFETCH(bool, enabled);
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    const QList<QWidget *> found = window.findChildren<QWidget *>(name);
+    QCOMPARE(found.size(), 1);
+    QWidget *widget = found.first();
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QVERIFY(widget->parentWidget());
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    if (!geometry.isNull())
+        QCOMPARE(widget->geometry(), geometry);
+    if (fontSize == 0) {
+        QVERIFY(!widget->testAttribute(Qt::WA_SetFont));
+    } else {
+        QVERIFY(widget->testAttribute(Qt::WA_SetFont));
+        QCOMPARE(widget->font().pointSize(), fontSize);
+    }
+    if (fontSize == 12) {
+        QCOMPARE(widget->font().bold(), false);
+        QCOMPARE(widget->font().weight(), 50);
+    }
+    QCOMPARE(widget->styleSheet(), styleSheet);
+    QCOMPARE(widget->isVisible(), visible);
+    QCOMPARE(widget->isEnabled(), enabled);
+}
+
+void tst_MainWindowForm::creationAndRaiseOrder()
+{
+    MainWindow window;
+    MainWindowProbe probe(window);
+    MainWindowForm &form = probe.form();
+
+    // Raised in this order, so stacked bottom to top the same way.
+    QCOMPARE(childNames(form.page_3),
+             QStringLiteral("groupBox_3 groupBox_4 label_13 groupBox_2 label_28 edLdSetTemp "
+                            "btnSetLdTemp"));
+    QCOMPARE(childNames(form.groupBox_3),
+             QStringLiteral("label_27 edLdSetCurrent btnSetLdCurrent btnSetLdOn btnSetLdOff "
+                            "label_29"));
+    QCOMPARE(childNames(form.groupBox_4),
+             QStringLiteral("label_14 label_15 label_2 label_4 label_3 ldSetCurrent ldState "
+                            "ldSetPower label_11 tecRtTemp label_16 label_5 ldMaxCur label_17"));
+    QCOMPARE(childNames(form.groupBox_2), QStringLiteral("comb_comName btn_comSet"));
+    QCOMPARE(form.groupBox_2->maximumSize(), QSize(16777215, 150));
+    QCOMPARE(form.groupBox_4->autoFillBackground(), false);
+    QCOMPARE(form.groupBox_4->styleSheet().size(), 75);
+    QCOMPARE(form.comb_comName->isEditable(), false);
+    QCOMPARE(form.page_4->children().size(), 0);
+    QVERIFY(form.page_3->layout() == nullptr);
+}
+
+void tst_MainWindowForm::frameLayouts()
+{
+    MainWindow window;
+    MainWindowProbe probe(window);
+    MainWindowForm &form = probe.form();
+
+    QCOMPARE(window.centralWidget(), form.centralwidget);
+    QCOMPARE(form.centralwidget->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(form.centralwidget->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(form.stackedWidget->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(form.stackedWidget->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
+
+    QCOMPARE(form.centralwidget->layout(), form.gridLayout);
+    QCOMPARE(form.gridLayout->objectName(), QStringLiteral("gridLayout"));
+    QCOMPARE(form.gridLayout_2->objectName(), QStringLiteral("gridLayout_2"));
+    QCOMPARE(form.gridLayout->count(), 1);
+    QCOMPARE(form.gridLayout->itemAt(0)->layout(), form.gridLayout_2);
+    int row, column, rowSpan, columnSpan;
+    form.gridLayout->getItemPosition(0, &row, &column, &rowSpan, &columnSpan);
+    QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({0, 0, 1, 1}));
+    QCOMPARE(form.gridLayout_2->count(), 1);
+    QCOMPARE(form.gridLayout_2->itemAt(0)->widget(), form.stackedWidget);
+    form.gridLayout_2->getItemPosition(0, &row, &column, &rowSpan, &columnSpan);
+    QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({0, 1, 1, 1}));
+
+    QCOMPARE(form.stackedWidget->count(), 2);
+    QCOMPARE(form.stackedWidget->widget(0), form.page_3);
+    QCOMPARE(form.stackedWidget->widget(1), form.page_4);
+    QCOMPARE(form.stackedWidget->currentIndex(), 0);
+}
+
+void tst_MainWindowForm::texts_data()
+{
+    QTest::addColumn<QString>("formText");
+    QTest::addColumn<QString>("startupText");
+
+    auto row = [](const char *name, const char *form, const char *startup) {
+        QTest::newRow(name) << QString::fromUtf8(form) << QString::fromUtf8(startup);
+    };
+    row("label_13", "Tarvo激光器驱动", "TarvoLDDriverV2.31-240224");
+    row("groupBox_3", "设置", "设置");
+    row("label_27", "LD电流", "LD CurrentSet");
+    row("btnSetLdCurrent", "设置", "Set");
+    row("btnSetLdOn", "开", "Open");
+    row("btnSetLdOff", "关", "Close");
+    row("label_29", "LD", "LD WorkSet");
+    row("groupBox_4", "状态", "状态");
+    row("label_14", "℃", "℃");
+    row("label_15", "mA", "mA");
+    row("label_2", "LD状态", "LD State");
+    row("label_4", "LD功率", "LD Power");
+    row("label_3", "LD电流", "LD Current");
+    row("ldSetCurrent", "-", "-");
+    row("ldState", "-", "-");
+    row("ldSetPower", "-", "-");
+    row("label_11", "TEC温度", "Tec Temp");
+    row("tecRtTemp", "-", "-");
+    row("label_16", "mW", "mW");
+    row("label_5", "LD最大电流", "LDMax Current");
+    row("ldMaxCur", "-", "-");
+    row("label_17", "mA", "mA");
+    row("groupBox_2", "通讯设置", "CommSet");
+    row("btn_comSet", "打开串口", "OpenDevice");
+    row("label_28", "LD温度(15-35℃)", "LD Temp(15-35℃)");
+    row("btnSetLdTemp", "设置", "Set");
+}
+
+void tst_MainWindowForm::texts()
+{
+    QFETCH(QString, formText);
+    QFETCH(QString, startupText);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+
+    auto textOf = [&name](QMainWindow &window) {
+        QObject *object = window.findChild<QObject *>(name);
+        if (auto *box = qobject_cast<QGroupBox *>(object))
+            return box->title();
+        if (auto *label = qobject_cast<QLabel *>(object))
+            return label->text();
+        if (auto *button = qobject_cast<QPushButton *>(object))
+            return button->text();
+        return QStringLiteral("<no such object>");
+    };
+
+    // The form alone, on a plain window, shows its own texts.
+    QMainWindow bare;
+    MainWindowForm form;
+    form.setupForm(&bare);
+    QCOMPARE(textOf(bare), formText);
+    QCOMPARE(bare.windowTitle(), QStringLiteral("MainWindow"));
+    QCOMPARE(bare.objectName(), QStringLiteral("MainWindow"));
+
+    MainWindow window;
+    QCOMPARE(textOf(window), startupText);
+    QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
+}
+
+void tst_MainWindowForm::currentValidator_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<int>("state");
+    QTest::newRow("digits") << "1500" << int(QValidator::Acceptable);
+    QTest::newRow("zero") << "0" << int(QValidator::Acceptable);
+    QTest::newRow("empty while editing") << "" << int(QValidator::Intermediate);
+    QTest::newRow("sign") << "-5" << int(QValidator::Invalid);
+    QTest::newRow("plus") << "+5" << int(QValidator::Invalid);
+    QTest::newRow("point") << "1.5" << int(QValidator::Invalid);
+    QTest::newRow("space") << "1 5" << int(QValidator::Invalid);
+    QTest::newRow("letter") << "15a" << int(QValidator::Invalid);
+}
+
+void tst_MainWindowForm::currentValidator()
+{
+    QFETCH(QString, input);
+    QFETCH(int, state);
+    MainWindow window;
+    MainWindowProbe probe(window);
+    const QValidator *validator = probe.form().edLdSetCurrent->validator();
+    QVERIFY(validator);
+    int pos = 0;
+    QCOMPARE(int(validator->validate(input, pos)), state);
+
+    // Typing goes through the same validator: refused keys leave the text as it was.
+    QLineEdit *edit = probe.form().edLdSetCurrent;
+    edit->clear();
+    QTest::keyClicks(edit, input);
+    if (state == int(QValidator::Invalid))
+        QVERIFY(edit->text() != input);
+    else
+        QCOMPARE(edit->text(), input);
+}
+
+void tst_MainWindowForm::temperatureValidator_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("acceptable");
+    QTest::newRow("25.5") << "25.5" << true;
+    QTest::newRow("25.55") << "25.55" << true;
+    QTest::newRow("15.0") << "15.0" << true;
+    QTest::newRow("25") << "25" << false;
+    QTest::newRow("25.555") << "25.555" << false;
+    QTest::newRow("letters") << "ab" << false;
+}
+
+void tst_MainWindowForm::temperatureValidator()
+{
+    QFETCH(QString, input);
+    QFETCH(bool, acceptable);
+    MainWindow window;
+    MainWindowProbe probe(window);
+    const auto *validator =
+        qobject_cast<const QRegExpValidator *>(probe.form().edLdSetTemp->validator());
+    QVERIFY(validator);
+    QCOMPARE(validator->regExp().pattern().size(), 91);
+    QCOMPARE(validator->regExp().caseSensitivity(), Qt::CaseSensitive);
+    QCOMPARE(validator->regExp().patternSyntax(), QRegExp::RegExp);
+    QVERIFY(validator->parent() == nullptr);
+    int pos = 0;
+    QCOMPARE(validator->validate(input, pos) == QValidator::Acceptable, acceptable);
+
+    const auto *current =
+        qobject_cast<const QRegExpValidator *>(probe.form().edLdSetCurrent->validator());
+    QVERIFY(current);
+    QCOMPARE(current->regExp().pattern(), QStringLiteral("[0-9]+$"));
+}
+
+void tst_MainWindowForm::windowLimits()
+{
+    MainWindow window;
+    QCOMPARE(window.size(), QSize(450, 614));
+    QCOMPARE(window.minimumSize(), QSize(400, 400));
+    QCOMPARE(window.maximumSize(), QSize(3840, 2160));
+    QVERIFY(window.autoFillBackground());
+    QCOMPARE(window.styleSheet(), QString());
+    QCOMPARE(window.tabShape(), QTabWidget::Triangular);
+
+    window.resize(100, 100);
+    QCOMPARE(window.size(), QSize(400, 400));
+    window.resize(5000, 5000);
+    QCOMPARE(window.size(), QSize(3840, 2160));
+}
+
+void tst_MainWindowForm::connections()
+{
+    MainWindow window;
+
+    // disconnect() tells whether exactly such a connection existed; the second call shows it
+    // was made only once.
+    const QList<QPair<const char *, const char *>> byName = {
+        {"btnSetLdCurrent", SLOT(on_btnSetLdCurrent_clicked())},
+        {"btnSetLdOn", SLOT(on_btnSetLdOn_clicked())},
+        {"btnSetLdOff", SLOT(on_btnSetLdOff_clicked())},
+        {"btnSetLdTemp", SLOT(on_btnSetLdTemp_clicked())},
+        {"btn_comSet", SLOT(comSetClick())},
+    };
+    for (const auto &pair : byName) {
+        auto *button = window.findChild<QPushButton *>(QString::fromLatin1(pair.first));
+        QVERIFY2(button, pair.first);
+        QVERIFY2(QObject::disconnect(button, SIGNAL(clicked()), &window, pair.second), pair.first);
+        QVERIFY2(!QObject::disconnect(button, SIGNAL(clicked()), &window, pair.second),
+                 pair.first);
+    }
+
+    // The other on_..._clicked slots name no widget of the form, so nothing can reach them.
+    const char *const unbound[] = {"btnSetLdMode",   "btnSetPluse",    "btnSetLdPower",
+                                   "btnSetLdFrequare", "btnSetTECOn",  "btnSetTecOff",
+                                   "btnSetLdMaxPow", "btnSetLdPlusCurrent"};
+    for (const char *name : unbound)
+        QVERIFY2(!window.findChild<QObject *>(QString::fromLatin1(name)), name);
+}
+
+void tst_MainWindowForm::tickTimer()
+{
+    MainWindow window;
+    MainWindowProbe probe(window);
+    QTimer &timer = probe.tickTimer();
+    QVERIFY(timer.isActive());
+    QVERIFY(!timer.isSingleShot());
+    QCOMPARE(timer.interval(), 1);
+    QVERIFY(timer.parent() == nullptr);
+    QVERIFY(QObject::disconnect(&timer, SIGNAL(timeout()), &window, SLOT(m_timerEvent())));
+    QVERIFY(!QObject::disconnect(&timer, SIGNAL(timeout()), &window, SLOT(m_timerEvent())));
+
+    QCOMPARE(probe.useEnglish(), 1);
+    QCOMPARE(probe.deviceOnline(), quint8(0));
+    QCOMPARE(probe.writePending(), quint8(0));
+    QCOMPARE(probe.writeDelay(), quint16(0));
+    QCOMPARE(probe.deviceStatus().maxCurrent, quint16(0));
+    QCOMPARE(probe.responseBuffer().ready, quint8(0));
+    QVERIFY(probe.writeQueue().isEmpty());
+    QCOMPARE(int(probe.pollTable().count), 7);
+    QCOMPARE(int(probe.pollTable().cursor), 0);
+    QCOMPARE(int(probe.pollTable().phase), 0);
+    QCOMPARE(probe.portState(), 0);
+    QVERIFY(probe.portName().isEmpty());
+}
+
+void tst_MainWindowForm::closingEndsEventLoopWithZero()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTimer::singleShot(20, &window, &QWidget::close);
+    QCOMPARE(QApplication::exec(), 0);
+}
+
+QTEST_MAIN(tst_MainWindowForm)
+#include "tst_mainwindowform.moc"
