@@ -1,0 +1,116 @@
+// Arbitrary bursts through the response buffer into the master step, over many ticks.
+// Input: a sequence of commands. Checked on every tick:
+//  - a register value changes only through a CRC-valid function 03 reply of at least 7 bytes,
+//    and then to the value that reply carries, in the row under the cursor;
+//  - cursor stays below count; phase stays within 0..100.
+#include "crc16.h"
+#include "modbusmaster.h"
+#include "registermap.h"
+#include "rtuframe.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class NullLink : public MasterLink
+{
+public:
+    void sendReadRequest(int, int) override {}
+    void sendWriteRequest(int, int, int) override {}
+    void writeFrame(const quint8 *, quint16) override {}
+};
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+struct Reader
+{
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    bool done() const { return at >= size; }
+    uint8_t byte() { return at < size ? data[at++] : 0; }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    PollTable table;
+    table.fillDefault();
+    RegisterWriteQueue queue;
+    queue.reset();
+    ResponseBuffer response;
+    quint8 writePending = 0;
+    quint16 writeDelay = 0;
+    quint8 deviceOnline = 0;
+    ModbusMaster master(table, queue, response, writePending, writeDelay, deviceOnline);
+    NullLink link;
+    bool portOpen = true;
+
+    Reader in{data, size};
+    while (!in.done()) {
+        const uint8_t op = in.byte();
+        switch (op % 4) {
+        case 0: { // a burst of up to 1100 bytes, cut from the input
+            quint16 length = static_cast<quint16>(in.byte() | (in.byte() & 0x07) << 8);
+            quint8 burst[2048] = {};
+            for (quint16 i = 0; i < length; ++i)
+                burst[i] = in.byte();
+            response.store(burst, length);
+            break;
+        }
+        case 1: { // a valid reply carrying the next two bytes, so deep paths get reached
+            const quint8 hi = in.byte(), lo = in.byte();
+            quint8 reply[7] = {RegisterMap::SlaveAddress, RegisterMap::FunctionReadHolding, 2,
+                               hi, lo, 0, 0};
+            const quint16 crc = crc16Modbus(reply, 5);
+            const quint8 crcLow = static_cast<quint8>(crc & 0xFF);
+            const quint8 crcHigh = static_cast<quint8>(crc >> 8);
+            reply[5] = crcLow;
+            reply[6] = crcHigh;
+            response.store(reply, sizeof reply);
+            break;
+        }
+        case 2: // a queued write
+            master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
+            break;
+        case 3: // open or close the port
+            portOpen = (in.byte() & 3) != 0;
+            break;
+        }
+
+        int ticks = 1 + in.byte() % 150;
+        while (ticks-- > 0) {
+            quint16 before[PollTable::Capacity];
+            for (int i = 0; i < PollTable::Capacity; ++i)
+                before[i] = table.entries[i].value;
+            const quint8 cursorBefore = table.cursor;
+            const bool hadBurst = response.ready == 1;
+            quint8 burst[ResponseBuffer::Capacity];
+            const quint16 length = response.length;
+            std::memcpy(burst, response.data, length);
+
+            master.step(portOpen, link);
+
+            check(table.cursor < table.count);
+            check(table.phase <= PollTable::SlotOver);
+            for (int i = 0; i < PollTable::Capacity; ++i) {
+                if (table.entries[i].value == before[i])
+                    continue;
+                check(hadBurst && response.ready == 0);
+                check(i == cursorBefore);
+                check(length >= 7);
+                check(RtuFrame::passesCrc(burst, length));
+                check(burst[1] == RegisterMap::FunctionReadHolding);
+                check(table.entries[i].value == (burst[3] << 8 | burst[4]));
+            }
+        }
+    }
+    return 0;
+}
