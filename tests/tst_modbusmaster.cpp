@@ -1,0 +1,533 @@
+#include "modbusmaster.h"
+#include "registermap.h"
+#include "rtuframe.h"
+#include "rtutestbytes.h"
+#include "stdoutcapture.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace RtuTestBytes;
+
+namespace {
+
+const QByteArray Read40146 = hex("01 03 9C D2 00 01 0A 63");
+const QByteArray Read40114 = hex("01 03 9C B2 00 01 0A 7D");
+const QByteArray LdOnFrame = hex("01 06 9C 4E 00 01 06 4D");
+const QByteArray LdOnTrace = "write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n";
+
+QByteArray readReply(quint16 value)
+{
+    QByteArray bytes = hex("01 03 02");
+    bytes.append(static_cast<char>(value >> 8));
+    bytes.append(static_cast<char>(value & 0xFF));
+    return withCrc(bytes);
+}
+
+// The master's state as MainWindow holds it, driven tick by tick; every frame the master hands
+// to the link is recorded with the tick that sent it.
+class Bench : public MasterLink
+{
+public:
+    struct Sent
+    {
+        int tick;
+        QByteArray bytes;
+    };
+
+    Bench() { table.fillDefault(); }
+
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            ++ticks;
+            master.step(portOpen, *this);
+        }
+    }
+
+    // Ticks until the next frame goes out (at most limit ticks); returns the tick that sent it.
+    int tickUntilSent(int limit = 1000)
+    {
+        const int before = sent.size();
+        for (int i = 0; i < limit && sent.size() == before; ++i)
+            tick();
+        return sent.size() > before ? sent.last().tick : -1;
+    }
+
+    void deliver(const QByteArray &burst) { response.store(raw(burst), quint16(burst.size())); }
+
+    void sendReadRequest(int slave, int reg) override
+    {
+        const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
+        sent.append({ticks, fromRaw(frame.data(), RtuFrame::RequestLength)});
+    }
+    void sendWriteRequest(int slave, int reg, int value) override
+    {
+        const RtuFrame::Request frame = RtuFrame::writeRequest(slave, reg, value);
+        sent.append({ticks, fromRaw(frame.data(), RtuFrame::RequestLength)});
+    }
+    void writeFrame(const quint8 *bytes, quint16 length) override
+    {
+        sent.append({ticks, fromRaw(bytes, length)});
+    }
+
+    PollTable table;
+    std::unique_ptr<RegisterWriteQueue> queue{makeQueue()};
+    ResponseBuffer response;
+    quint8 writePending = 0;
+    quint16 writeDelay = 0;
+    quint8 deviceOnline = 0;
+    bool portOpen = true;
+    int ticks = 0;
+    QList<Sent> sent;
+    ModbusMaster master{table, *queue, response, writePending, writeDelay, deviceOnline};
+
+private:
+    static RegisterWriteQueue *makeQueue()
+    {
+        auto *queue = new RegisterWriteQueue;
+        queue->reset();
+        return queue;
+    }
+};
+
+// Runs ticks with standard output sent to a file and returns what was written. QCOMPARE output
+// would be swallowed too, so the checks stay outside.
+QByteArray tickCapturingStdout(Bench &bench, int n)
+{
+    StdoutCapture capture;
+    bench.tick(n);
+    return capture.text();
+}
+
+} // namespace
+
+class TestModbusMaster : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void traceFormat_data();
+    void traceFormat();
+    void firstRequestOnSecondTick();
+    void silentDeviceIsAskedAgain();
+    void answerTiming_data();
+    void answerTiming();
+    void sweepStoresEachRowAndWraps();
+    void badCrcThenGoodReplyInOneSlot();
+    void oneByteBurstLeavesPhase();
+    void repliesByFunction_data();
+    void repliesByFunction();
+    void oneAnswerPerRequest();
+    void burstBeforeFirstRequestAnswersNothing();
+    void writeQueuedMidSlotFreezesPoll();
+    void writesQueuedApartGoOutAfterLastQueueing();
+    void queuedFrameWaitsWithoutPending();
+    void closedPortDoesNothing();
+    void reopenContinuesSlot();
+    void pollRowFunctions_data();
+    void pollRowFunctions();
+};
+
+void TestModbusMaster::traceFormat_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("LD on") << LdOnFrame << LdOnTrace;
+    QTest::newRow("no bytes") << QByteArray() << QByteArray("write_dir 0 :\r\n");
+    QTest::newRow("high bytes") << hex("FF 80 0A") << QByteArray("write_dir 3 :ff 80 0a \r\n");
+}
+
+void TestModbusMaster::traceFormat()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, line);
+
+    std::FILE *file = std::tmpfile();
+    QVERIFY(file);
+    traceFrame("write_dir", raw(bytes), quint16(bytes.size()), file);
+    // No flush of our own: traceFrame must have flushed.
+    const long size = std::ftell(file);
+    std::rewind(file);
+    QByteArray written(int(size), '\0');
+    const size_t got = std::fread(written.data(), 1, size_t(size), file);
+    std::fclose(file);
+    QCOMPARE(int(got), int(size));
+    QCOMPARE(written, line);
+}
+
+void TestModbusMaster::firstRequestOnSecondTick()
+{
+    Bench bench;
+    bench.tick();
+    QVERIFY(bench.sent.isEmpty());
+    QCOMPARE(int(bench.table.phase), 1);
+    bench.tick();
+    QCOMPARE(bench.sent.size(), 1);
+    QCOMPARE(bench.sent[0].bytes, Read40146);
+    QCOMPARE(int(bench.table.phase), 2);
+}
+
+void TestModbusMaster::silentDeviceIsAskedAgain()
+{
+    Bench bench;
+    bench.tick(302);
+    QCOMPARE(bench.sent.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(bench.sent[i].tick, 2 + 100 * i);
+        QCOMPARE(bench.sent[i].bytes, Read40146);
+    }
+    QCOMPARE(int(bench.table.cursor), 0);
+    QCOMPARE(int(bench.deviceOnline), 0);
+}
+
+void TestModbusMaster::answerTiming_data()
+{
+    QTest::addColumn<int>("delay"); // ticks after the send tick before the reply lands
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("first listening tick") << 0 << true;
+    QTest::newRow("mid slot") << 40 << true;
+    QTest::newRow("last listening tick") << 97 << true;
+    // Lands before the closing tick, which does not look; the send tick then discards it.
+    QTest::newRow("after the slot") << 98 << false;
+}
+
+void TestModbusMaster::answerTiming()
+{
+    QFETCH(int, delay);
+    QFETCH(bool, accepted);
+
+    Bench bench;
+    QCOMPARE(bench.tickUntilSent(), 2);
+    bench.tick(delay);
+    bench.deliver(readReply(100));
+    const int second = bench.tickUntilSent();
+
+    // The next request waits for the end of the slot either way.
+    QCOMPARE(second, 102);
+    QCOMPARE(bench.sent.last().bytes, accepted ? Read40114 : Read40146);
+    QCOMPARE(int(bench.table.entries[0].value), accepted ? 100 : 0);
+    QCOMPARE(int(bench.deviceOnline), accepted ? 1 : 0);
+    QCOMPARE(int(bench.table.cursor), accepted ? 1 : 0);
+    QCOMPARE(int(bench.response.ready), 0);
+}
+
+void TestModbusMaster::sweepStoresEachRowAndWraps()
+{
+    const QList<QByteArray> frames = {
+        Read40146,
+        Read40114,
+        hex("01 03 75 30 00 01 9E 09"),
+        hex("01 03 75 3B 00 01 EF CB"),
+        hex("01 03 9C AB 00 01 DB BA"),
+        hex("01 03 9C 4B 00 01 DA 4C"),
+        hex("01 03 9C 4E 00 01 CA 4D"),
+    };
+    const quint16 values[7] = {500, 2500, 2534, 1234, 300, 1, 65535};
+
+    Bench bench;
+    for (int row = 0; row < 7; ++row) {
+        QCOMPARE(bench.tickUntilSent(), 2 + 100 * row);
+        QCOMPARE(bench.sent.last().bytes, frames[row]);
+        bench.tick(5);
+        bench.deliver(readReply(values[row]));
+        bench.tick();
+        QCOMPARE(int(bench.table.cursor), row == 6 ? 0 : row + 1);
+    }
+    for (int row = 0; row < 7; ++row)
+        QCOMPARE(bench.table.entries[row].value, values[row]);
+    QCOMPARE(bench.tickUntilSent(), 702);
+    QCOMPARE(bench.sent.last().bytes, Read40146);
+}
+
+void TestModbusMaster::badCrcThenGoodReplyInOneSlot()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(3);
+    bench.deliver(hex("01 03 02 00 64 AF B9"));
+    bench.tick();
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.table.cursor), 0);
+    QCOMPARE(int(bench.deviceOnline), 0);
+    bench.tick(3);
+    bench.deliver(hex("01 03 02 00 64 B9 AF"));
+    bench.tick();
+    QCOMPARE(int(bench.table.entries[0].value), 100);
+    QCOMPARE(int(bench.table.cursor), 1);
+    QCOMPARE(int(bench.deviceOnline), 1);
+}
+
+void TestModbusMaster::oneByteBurstLeavesPhase()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(10);
+    const int phase = bench.table.phase;
+    bench.deliver(hex("01"));
+    bench.tick();
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.table.phase), phase);
+    bench.tick();
+    QCOMPARE(int(bench.table.phase), phase + 1);
+    QCOMPARE(int(bench.table.cursor), 0);
+    QCOMPARE(int(bench.deviceOnline), 0);
+}
+
+void TestModbusMaster::repliesByFunction_data()
+{
+    QTest::addColumn<QByteArray>("burst");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("value"); // of the row at the cursor afterwards, 77 before
+
+    QTest::newRow("read reply") << hex("01 03 02 00 64 B9 AF") << true << 100;
+    QTest::newRow("write echo") << LdOnFrame << true << 77;
+    QTest::newRow("function 16 reply") << withCrc("01 10 9C 4E 00 01") << true << 77;
+    QTest::newRow("exception reply") << withCrc("01 83 02") << false << 77;
+    QTest::newRow("CRC of nothing") << hex("FF FF") << false << 77;
+    QTest::newRow("function 04 reply") << withCrc("01 04 02 00 64") << false << 77;
+    // Too short to carry a value; bytes 3 and 4 of the buffer still hold 12 34 from before.
+    QTest::newRow("03 without byte count") << withCrc("01 03") << false << 77;
+    QTest::newRow("03 with byte count only") << withCrc("01 03 02") << false << 77;
+    QTest::newRow("03 with one value byte") << withCrc("01 03 02 00") << false << 77;
+}
+
+void TestModbusMaster::repliesByFunction()
+{
+    QFETCH(QByteArray, burst);
+    QFETCH(bool, accepted);
+    QFETCH(int, value);
+
+    Bench bench;
+    for (int row = 0; row < 7; ++row)
+        bench.table.entries[row].value = 77;
+    bench.tickUntilSent();
+    bench.tick(5);
+    bench.deliver(hex("01 03 02 12 34 00 00")); // bad CRC, dropped
+    bench.tick();
+    bench.deliver(burst);
+    const int phase = bench.table.phase;
+    bench.tick();
+
+    QCOMPARE(int(bench.table.phase), phase + 1);
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.deviceOnline), accepted ? 1 : 0);
+    QCOMPARE(int(bench.table.cursor), accepted ? 1 : 0);
+    QCOMPARE(int(bench.table.entries[0].value), value);
+    for (int row = 1; row < 7; ++row)
+        QCOMPARE(int(bench.table.entries[row].value), 77);
+}
+
+void TestModbusMaster::oneAnswerPerRequest()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(5);
+    bench.deliver(readReply(100));
+    bench.tick();
+    QCOMPARE(int(bench.table.cursor), 1);
+
+    // A second answer in the same slot (for instance the device's reply to an earlier repeat of
+    // this request) must not become the value of the next row.
+    bench.tick(5);
+    bench.deliver(readReply(999));
+    bench.tick();
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.table.entries[0].value), 100);
+    QCOMPARE(int(bench.table.entries[1].value), 0);
+    QCOMPARE(int(bench.table.cursor), 1);
+
+    // The next row's own answer is taken.
+    QCOMPARE(bench.tickUntilSent(), 102);
+    QCOMPARE(bench.sent.last().bytes, Read40114);
+    bench.tick(5);
+    bench.deliver(readReply(2500));
+    bench.tick();
+    QCOMPARE(int(bench.table.entries[1].value), 2500);
+    QCOMPARE(int(bench.table.cursor), 2);
+}
+
+void TestModbusMaster::burstBeforeFirstRequestAnswersNothing()
+{
+    Bench bench;
+    bench.deliver(readReply(100));
+    bench.tick();
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.table.phase), 1);
+    QCOMPARE(bench.tickUntilSent(), 2);
+    bench.tick(50);
+    QCOMPARE(int(bench.table.cursor), 0);
+    QCOMPARE(int(bench.table.entries[0].value), 0);
+    QCOMPARE(int(bench.deviceOnline), 0);
+}
+
+void TestModbusMaster::writeQueuedMidSlotFreezesPoll()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(28);
+    const int frozen = bench.table.phase;
+    QCOMPARE(bench.master.queueWrite(RegisterMap::LdSwitch, 1), 0);
+    QCOMPARE(int(bench.writePending), 1);
+    QCOMPARE(int(bench.writeDelay), 0);
+
+    // The poll reply lands during the wait and is kept for the poll cycle.
+    bench.tick(40);
+    bench.deliver(readReply(100));
+    bench.tick(59);
+    QCOMPARE(bench.sent.size(), 1);
+    QCOMPARE(int(bench.table.phase), frozen);
+    QCOMPARE(int(bench.response.ready), 1);
+    QCOMPARE(int(bench.writeDelay), 99);
+
+    const QByteArray trace = tickCapturingStdout(bench, 1);
+    QCOMPARE(bench.sent.size(), 2);
+    QCOMPARE(bench.sent.last().bytes, LdOnFrame);
+    QCOMPARE(trace, LdOnTrace);
+    QVERIFY(bench.queue->isEmpty());
+    QCOMPARE(int(bench.writePending), 0);
+    QCOMPARE(int(bench.writeDelay), 0);
+    QCOMPARE(int(bench.table.phase), frozen);
+
+    // The slot resumes where it stopped and takes the waiting reply.
+    const int resumed = bench.ticks + 1;
+    bench.tick();
+    QCOMPARE(int(bench.table.phase), frozen + 1);
+    QCOMPARE(int(bench.table.entries[0].value), 100);
+    QCOMPARE(int(bench.table.cursor), 1);
+    QCOMPARE(bench.tickUntilSent(), resumed + (100 - frozen) + 1);
+    QCOMPARE(bench.sent.last().bytes, Read40114);
+}
+
+void TestModbusMaster::writesQueuedApartGoOutAfterLastQueueing()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(10);
+    const int frozen = bench.table.phase;
+    bench.master.queueWrite(RegisterMap::LdSwitch, 1);
+    bench.tick(30);
+    bench.master.queueWrite(RegisterMap::LdSwitch, 0);
+    const int secondQueued = bench.ticks;
+
+    QByteArray trace = tickCapturingStdout(bench, 100);
+    QCOMPARE(bench.sent.size(), 2);
+    QCOMPARE(bench.sent[1].tick, secondQueued + 100);
+    QCOMPARE(bench.sent[1].bytes, LdOnFrame);
+    QCOMPARE(int(bench.writePending), 1);
+
+    trace += tickCapturingStdout(bench, 100);
+    QCOMPARE(bench.sent.size(), 3);
+    QCOMPARE(bench.sent[2].tick, secondQueued + 200);
+    QCOMPARE(bench.sent[2].bytes, withCrc("01 06 9C 4E 00 00"));
+    QCOMPARE(int(bench.writePending), 0);
+    QCOMPARE(trace, LdOnTrace + "write_dir 8 :01 06 9c 4e 00 00 " +
+                        withCrc("01 06 9C 4E 00 00").right(2).toHex(' ') + " \r\n");
+
+    QCOMPARE(int(bench.table.phase), frozen);
+    bench.tick();
+    QCOMPARE(int(bench.table.phase), frozen + 1);
+}
+
+void TestModbusMaster::queuedFrameWaitsWithoutPending()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    const int phase = bench.table.phase;
+    QCOMPARE(bench.queue->push(raw(LdOnFrame), 8), 0);
+    bench.tick(300);
+    QCOMPARE(bench.sent.size(), 1);
+    QCOMPARE(int(bench.table.phase), phase);
+    QCOMPARE(int(bench.writeDelay), 0);
+}
+
+void TestModbusMaster::closedPortDoesNothing()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(5);
+    bench.deliver(readReply(100));
+    bench.tick();
+    QCOMPARE(int(bench.deviceOnline), 1);
+    bench.master.queueWrite(RegisterMap::LdSwitch, 0);
+    bench.tick(50);
+    bench.deliver(readReply(200));
+
+    bench.portOpen = false;
+    bench.tick(1000);
+    QCOMPARE(bench.sent.size(), 1);
+    QCOMPARE(int(bench.writeDelay), 50);
+    QCOMPARE(int(bench.writePending), 1);
+    QVERIFY(!bench.queue->isEmpty());
+    QCOMPARE(int(bench.response.ready), 1);
+    QCOMPARE(int(bench.table.phase), 8);
+    QCOMPARE(int(bench.deviceOnline), 1);
+
+    // Re-opened, the delay carries on from 50.
+    bench.portOpen = true;
+    const int reopened = bench.ticks;
+    tickCapturingStdout(bench, 50);
+    QCOMPARE(bench.sent.size(), 2);
+    QCOMPARE(bench.sent.last().tick, reopened + 50);
+}
+
+void TestModbusMaster::reopenContinuesSlot()
+{
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(48);
+    QCOMPARE(int(bench.table.phase), 50);
+
+    bench.portOpen = false;
+    bench.tick(500);
+    QCOMPARE(int(bench.table.phase), 50);
+    bench.portOpen = true;
+    const int reopened = bench.ticks;
+
+    // The request sent before closing still gets its answer in this slot.
+    bench.tick(10);
+    bench.deliver(readReply(100));
+    bench.tick();
+    QCOMPARE(int(bench.table.cursor), 1);
+    // 50 -> 100 takes 50 ticks, the closing tick one more, then the send tick.
+    QCOMPARE(bench.tickUntilSent(), reopened + 52);
+    QCOMPARE(bench.sent.last().bytes, Read40114);
+}
+
+void TestModbusMaster::pollRowFunctions_data()
+{
+    QTest::addColumn<int>("functionCode");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("frame"); // empty: nothing is sent
+
+    QTest::newRow("read") << 3 << 1 << Read40146;
+    QTest::newRow("write row") << 6 << 1 << withCrc("01 06 9C D2 01 F4");
+    QTest::newRow("other code") << 4 << 1 << QByteArray();
+    QTest::newRow("empty table") << 3 << 0 << QByteArray();
+}
+
+void TestModbusMaster::pollRowFunctions()
+{
+    QFETCH(int, functionCode);
+    QFETCH(int, count);
+    QFETCH(QByteArray, frame);
+
+    Bench bench;
+    bench.table.count = quint8(count);
+    bench.table.entries[0].functionCode = quint8(functionCode);
+    bench.table.entries[0].value = 500;
+    bench.tick(250);
+    if (frame.isEmpty()) {
+        QVERIFY(bench.sent.isEmpty());
+        return;
+    }
+    QCOMPARE(bench.sent.size(), 3);
+    for (const Bench::Sent &sent : bench.sent)
+        QCOMPARE(sent.bytes, frame);
+}
+
+QTEST_APPLESS_MAIN(TestModbusMaster)
+#include "tst_modbusmaster.moc"
