@@ -1,9 +1,22 @@
 // The operator commands behind the panel's buttons.
 #include "mainwindow.h"
 
+#include "commandinput.h"
 #include "mainwindowform.h"
+#include "registermap.h"
 
+#include <QDebug>
+#include <QLineEdit>
 #include <QMessageBox>
+
+namespace {
+
+QString notOnlineChinese()
+{
+    return QString::fromUtf8("设备不在线!");
+}
+
+} // namespace
 
 void MainWindow::warn(const QString &english, const QString &chinese)
 {
@@ -11,18 +24,117 @@ void MainWindow::warn(const QString &english, const QString &chinese)
                          QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-// Placeholders until the commands are built.
-void MainWindow::on_btnSetLdMode_clicked() {}
-void MainWindow::on_btnSetLdTemp_clicked() {}
-void MainWindow::on_btnSetPluse_clicked() {}
-void MainWindow::on_btnSetLdCurrent_clicked() {}
-void MainWindow::on_btnSetLdFrequare_clicked() {}
-void MainWindow::on_btnSetTECOn_clicked() {}
-void MainWindow::on_btnSetTecOff_clicked() {}
-void MainWindow::on_btnSetLdOn_clicked() {}
-void MainWindow::on_btnSetLdOff_clicked() {}
-void MainWindow::on_btnSetLdPlusCurrent_clicked() {}
-void MainWindow::selectLdMode(const QString &) {}
-void MainWindow::setPulse(const QString &) {}
-void MainWindow::setFrequency(const QString &) {}
-void MainWindow::setPulseCurrent(const QString &) {}
+void MainWindow::on_btnSetLdCurrent_clicked()
+{
+    if (deviceOnline == 0) {
+        warn(QStringLiteral("Device Not Online"), notOnlineChinese());
+        return;
+    }
+    const qint64 value = CommandInput::currentValue(form->edLdSetCurrent->text());
+    // Below 0 as well: the register would take its low 16 bits as a huge current.
+    if (value < 0 || value > deviceStatus.maxCurrent) {
+        const QString limit = QString::number(deviceStatus.maxCurrent) + QStringLiteral("mA");
+        warn(QStringLiteral("SetCurrent Over!") + limit,
+             QString::fromUtf8("超过最大电流!") + limit);
+        return;
+    }
+    userSetpoints.ldCurrent = quint16(value);
+    queueRegisterWrite(RegisterMap::LdCurrentSetting, int(value));
+}
+
+void MainWindow::on_btnSetLdTemp_clicked()
+{
+    const double degrees = CommandInput::temperatureValue(form->edLdSetTemp->text());
+    if (!CommandInput::temperatureInRange(degrees)) {
+        warn(QStringLiteral("Temp Set Range 15-35!"), QString::fromUtf8("温度设置范围15-35度!"));
+        return;
+    }
+    qDebug() << degrees;
+    const int hundredths = CommandInput::temperatureHundredths(degrees);
+    userSetpoints.ldTemp = quint16(hundredths);
+    queueRegisterWrite(RegisterMap::LdTempSetting, hundredths);
+}
+
+void MainWindow::on_btnSetLdOn_clicked()
+{
+    if (deviceOnline == 0) {
+        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+        return;
+    }
+    userSetpoints.ldOn = 1;
+    queueRegisterWrite(RegisterMap::LdSwitch, 1);
+}
+
+void MainWindow::on_btnSetLdOff_clicked()
+{
+    if (deviceOnline == 0) {
+        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+        return;
+    }
+    userSetpoints.ldOn = 0;
+    queueRegisterWrite(RegisterMap::LdSwitch, 0);
+}
+
+// Switching the TEC on needs no answer from the driver first; switching it off does.
+void MainWindow::on_btnSetTECOn_clicked()
+{
+    userSetpoints.tecOn = 1;
+    queueRegisterWrite(RegisterMap::TecSwitch, 1);
+}
+
+void MainWindow::on_btnSetTecOff_clicked()
+{
+    if (deviceOnline == 0) {
+        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+        return;
+    }
+    userSetpoints.tecOn = 0;
+    queueRegisterWrite(RegisterMap::TecSwitch, 0);
+}
+
+// This form has no entry for the mode or the pulse settings, so these commands get empty texts:
+// the mode command writes nothing and the others send 0.
+void MainWindow::on_btnSetLdMode_clicked()
+{
+    selectLdMode(QString());
+}
+
+void MainWindow::on_btnSetPluse_clicked()
+{
+    setPulse(QString());
+}
+
+void MainWindow::on_btnSetLdFrequare_clicked()
+{
+    setFrequency(QString());
+}
+
+void MainWindow::on_btnSetLdPlusCurrent_clicked()
+{
+    setPulseCurrent(QString());
+}
+
+void MainWindow::selectLdMode(const QString &modeText)
+{
+    const int mode = CommandInput::modeValue(modeText);
+    if (mode >= 0)
+        queueRegisterWrite(RegisterMap::LdMode, mode);
+}
+
+void MainWindow::setPulse(const QString &valueText)
+{
+    userSetpoints.ldPulse = CommandInput::registerValue(valueText);
+    queueRegisterWrite(RegisterMap::LdPulse, userSetpoints.ldPulse);
+}
+
+void MainWindow::setFrequency(const QString &valueText)
+{
+    userSetpoints.ldFrequency = CommandInput::registerValue(valueText);
+    queueRegisterWrite(RegisterMap::LdFrequency, userSetpoints.ldFrequency);
+}
+
+void MainWindow::setPulseCurrent(const QString &valueText)
+{
+    userSetpoints.ldPulseCurrent = CommandInput::registerValue(valueText);
+    queueRegisterWrite(RegisterMap::LdPulseCurrent, userSetpoints.ldPulseCurrent);
+}
