@@ -1,0 +1,223 @@
+#include "dialogcatcher.h"
+#include "mainwindow.h"
+#include "mainwindowprobe.h"
+#include "registermap.h"
+#include "rtutestbytes.h"
+#include "stdoutcapture.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace RtuTestBytes;
+
+namespace {
+
+const QByteArray LdOnFrame = hex("01 06 9C 4E 00 01 06 4D");
+
+QByteArray frontFrame(RegisterWriteQueue &queue)
+{
+    QueuedFrame frame{};
+    if (queue.peek(frame) != 1)
+        return QByteArray();
+    return fromRaw(frame.data, frame.length);
+}
+
+} // namespace
+
+// queueRegisterWrite and the master step through a real window. The tick timer is stopped so
+// that the test alone decides when the master runs; the port is marked open without a device,
+// so the channel has nowhere to write.
+class TestWriteQueueWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void portClosedWarns_data();
+    void portClosedWarns();
+    void portOpenQueuesFrame_data();
+    void portOpenQueuesFrame();
+    void fullRingWarns_data();
+    void fullRingWarns();
+    void queuedWriteGoesOutOnTheTick();
+
+private:
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MainWindowProbe> probe;
+};
+
+void TestWriteQueueWindow::init()
+{
+    window.reset(new MainWindow);
+    probe.reset(new MainWindowProbe(*window));
+    probe->tickTimer().stop();
+}
+
+void TestWriteQueueWindow::cleanup()
+{
+    probe->portState() = 0; // nothing to close
+    probe.reset();
+    window.reset();
+}
+
+void TestWriteQueueWindow::portClosedWarns_data()
+{
+    QTest::addColumn<int>("useEnglish");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("English") << 1 << QStringLiteral("ComDevice Not Open!");
+    QTest::newRow("Chinese") << 0 << QString::fromUtf8("没有打开设备串口!");
+}
+
+void TestWriteQueueWindow::portClosedWarns()
+{
+    QFETCH(int, useEnglish);
+    QFETCH(QString, text);
+
+    probe->useEnglish() = useEnglish;
+    probe->writeDelay() = 42;
+    DialogCatcher catcher;
+    probe->queueRegisterWrite(RegisterMap::LdSwitch, 0);
+
+    QCOMPARE(catcher.seen.size(), 1);
+    const DialogCatcher::Seen &seen = catcher.seen.first();
+    QCOMPARE(seen.title, QStringLiteral("Warning"));
+    QCOMPARE(seen.text, text);
+    QCOMPARE(seen.icon, QMessageBox::Warning);
+    QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(seen.parent, static_cast<QWidget *>(window.get()));
+
+    QVERIFY(probe->writeQueue().isEmpty());
+    QCOMPARE(int(probe->writeQueue().tail), -1);
+    QCOMPARE(int(probe->writePending()), 0);
+    QCOMPARE(int(probe->writeDelay()), 42);
+}
+
+void TestWriteQueueWindow::portOpenQueuesFrame_data()
+{
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("LD on") << int(RegisterMap::LdSwitch) << 1;
+    QTest::newRow("low 16 bits only") << 0x20000 + RegisterMap::LdSwitch << 0x10001;
+}
+
+void TestWriteQueueWindow::portOpenQueuesFrame()
+{
+    QFETCH(int, reg);
+    QFETCH(int, value);
+
+    probe->portState() = 1;
+    probe->writeDelay() = 42;
+    DialogCatcher catcher;
+    probe->queueRegisterWrite(reg, value);
+
+    QVERIFY(catcher.seen.isEmpty());
+    QCOMPARE(frontFrame(probe->writeQueue()), LdOnFrame);
+    QCOMPARE(int(probe->writeQueue().tail), 0);
+    QCOMPARE(int(probe->writePending()), 1);
+    QCOMPARE(int(probe->writeDelay()), 0);
+}
+
+void TestWriteQueueWindow::fullRingWarns_data()
+{
+    QTest::addColumn<int>("useEnglish");
+    QTest::addColumn<bool>("takeFirst"); // one frame sent before filling: room for 19
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("English, 20 queued") << 1 << false << QStringLiteral("Command Queue Full!");
+    QTest::newRow("Chinese, 20 queued") << 0 << false << QString::fromUtf8("命令队列已满!");
+    QTest::newRow("English, 19 after a take") << 1 << true << QStringLiteral("Command Queue Full!");
+}
+
+void TestWriteQueueWindow::fullRingWarns()
+{
+    QFETCH(int, useEnglish);
+    QFETCH(bool, takeFirst);
+    QFETCH(QString, text);
+
+    probe->useEnglish() = useEnglish;
+    probe->portState() = 1;
+    RegisterWriteQueue &queue = probe->writeQueue();
+    DialogCatcher catcher;
+
+    if (takeFirst) {
+        probe->queueRegisterWrite(RegisterMap::LdCurrentSetting, 0);
+        QueuedFrame frame{};
+        QCOMPARE(queue.peek(frame), 1);
+        queue.pop();
+    }
+    const int room = takeFirst ? 19 : 20;
+    for (int i = 0; i < room; ++i)
+        probe->queueRegisterWrite(RegisterMap::LdCurrentSetting, i);
+    QVERIFY(catcher.seen.isEmpty());
+    const qint8 tail = queue.tail;
+    const QByteArray last = fromRaw(queue.slots[tail].data, queue.slots[tail].length);
+    const QByteArray front = frontFrame(queue);
+    QCOMPARE(front, withCrc("01 06 9C AB 00 00"));
+
+    // The wait for the send has been running; a refused write must not restart it.
+    probe->writeDelay() = 42;
+    probe->queueRegisterWrite(RegisterMap::LdSwitch, 0);
+
+    QCOMPARE(catcher.seen.size(), 1);
+    const DialogCatcher::Seen &seen = catcher.seen.first();
+    QCOMPARE(seen.title, QStringLiteral("Warning"));
+    QCOMPARE(seen.text, text);
+    QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(seen.parent, static_cast<QWidget *>(window.get()));
+
+    QCOMPARE(int(probe->writePending()), 1);
+    QCOMPARE(int(probe->writeDelay()), 42);
+    QCOMPARE(queue.tail, tail);
+    QCOMPARE(fromRaw(queue.slots[tail].data, queue.slots[tail].length), last);
+    QCOMPARE(frontFrame(queue), front);
+}
+
+void TestWriteQueueWindow::queuedWriteGoesOutOnTheTick()
+{
+    probe->portState() = 1;
+    probe->queueRegisterWrite(RegisterMap::LdSwitch, 1);
+
+    QByteArray trace;
+    {
+        StdoutCapture capture;
+        for (int i = 0; i < 99; ++i)
+            probe->masterStep();
+        trace = capture.text();
+    }
+    QVERIFY(trace.isEmpty());
+    QCOMPARE(frontFrame(probe->writeQueue()), LdOnFrame);
+    {
+        StdoutCapture capture;
+        probe->masterStep();
+        trace = capture.text();
+    }
+    QCOMPARE(trace, QByteArray("write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n"));
+    QVERIFY(probe->writeQueue().isEmpty());
+    QCOMPARE(int(probe->writePending()), 0);
+
+    // Polling resumes: phase 0 -> 1, then the send tick; a reply is then taken for row 0.
+    probe->masterStep();
+    probe->masterStep();
+    QCOMPARE(int(probe->pollTable().phase), 2);
+    const QByteArray reply = hex("01 03 02 00 64 B9 AF");
+    probe->storeResponse(raw(reply), quint16(reply.size()));
+    probe->masterStep();
+    QCOMPARE(int(probe->pollTable().entries[RegisterMap::RowMaxCurrent].value), 100);
+    QCOMPARE(int(probe->deviceOnline()), 1);
+
+    // Closed, the step leaves everything alone.
+    probe->portState() = 0;
+    probe->storeResponse(raw(reply), quint16(reply.size()));
+    const quint16 phase = probe->pollTable().phase;
+    for (int i = 0; i < 200; ++i)
+        probe->masterStep();
+    QCOMPARE(probe->pollTable().phase, phase);
+    QCOMPARE(int(probe->responseBuffer().ready), 1);
+}
+
+QTEST_MAIN(TestWriteQueueWindow)
+#include "tst_writequeuewindow.moc"
