@@ -9,7 +9,8 @@ constexpr quint16 crcEntry(int i)
 {
     quint16 crc = static_cast<quint16>(i);
     for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0xA001) : static_cast<quint16>(crc >> 1);
+        crc =
+            (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0xA001) : static_cast<quint16>(crc >> 1);
     return crc;
 }
 

@@ -17,8 +17,7 @@ ModbusMaster::ModbusMaster(PollTable &pollTable, RegisterWriteQueue &writeQueue,
                            quint16 &writeDelay, quint8 &deviceOnline)
     : pollTable(pollTable), writeQueue(writeQueue), responseBuffer(responseBuffer),
       writePending(writePending), writeDelay(writeDelay), deviceOnline(deviceOnline)
-{
-}
+{}
 
 int ModbusMaster::queueWrite(int reg, int value)
 {
@@ -110,5 +109,6 @@ void ModbusMaster::listen()
 
     deviceOnline = 1;
     pollTable.awaitingReply = false;
-    pollTable.cursor = static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);
+    pollTable.cursor =
+        static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);
 }

@@ -24,7 +24,7 @@ struct PollTable
     PollEntry entries[Capacity];
     quint8 count = 0;
     quint8 cursor = 0;
-    quint16 phase = 0;   // 0 before the first slot, 1 send, 2..99 listen, 100 slot over
+    quint16 phase = 0;          // 0 before the first slot, 1 send, 2..99 listen, 100 slot over
     bool awaitingReply = false; // a request went out in this slot and has no answer yet
 };
 

@@ -16,6 +16,7 @@ const QByteArray Read40146 = hex("01 03 9C D2 00 01 0A 63");
 const QByteArray Read40114 = hex("01 03 9C B2 00 01 0A 7D");
 const QByteArray LdOnFrame = hex("01 06 9C 4E 00 01 06 4D");
 const QByteArray LdOnTrace = "write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n";
+const QByteArray LdOffFrame = hex("01 06 9C 4E 00 00 C7 8D");
 
 QByteArray readReply(quint16 value)
 {
@@ -128,6 +129,8 @@ private Q_SLOTS:
     void reopenContinuesSlot();
     void pollRowFunctions_data();
     void pollRowFunctions();
+    void responseBufferLimit_data();
+    void responseBufferLimit();
 };
 
 void TestModbusMaster::traceFormat_data()
@@ -422,10 +425,9 @@ void TestModbusMaster::writesQueuedApartGoOutAfterLastQueueing()
     trace += tickCapturingStdout(bench, 100);
     QCOMPARE(bench.sent.size(), 3);
     QCOMPARE(bench.sent[2].tick, secondQueued + 200);
-    QCOMPARE(bench.sent[2].bytes, withCrc("01 06 9C 4E 00 00"));
+    QCOMPARE(bench.sent[2].bytes, LdOffFrame);
     QCOMPARE(int(bench.writePending), 0);
-    QCOMPARE(trace, LdOnTrace + "write_dir 8 :01 06 9c 4e 00 00 " +
-                        withCrc("01 06 9C 4E 00 00").right(2).toHex(' ') + " \r\n");
+    QCOMPARE(trace, LdOnTrace + "write_dir 8 :01 06 9c 4e 00 00 c7 8d \r\n");
 
     QCOMPARE(int(bench.table.phase), frozen);
     bench.tick();
@@ -527,6 +529,33 @@ void TestModbusMaster::pollRowFunctions()
     QCOMPARE(bench.sent.size(), 3);
     for (const Bench::Sent &sent : bench.sent)
         QCOMPARE(sent.bytes, frame);
+}
+
+void TestModbusMaster::responseBufferLimit_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("stored");
+
+    QTest::newRow("1024") << 1024 << true;
+    QTest::newRow("1025") << 1025 << false;
+    QTest::newRow("2048") << 2048 << false;
+}
+
+void TestModbusMaster::responseBufferLimit()
+{
+    QFETCH(int, length);
+    QFETCH(bool, stored);
+
+    std::unique_ptr<ResponseBuffer> buffer(new ResponseBuffer);
+    const QByteArray earlier = hex("01 03 02 00 64 B9 AF");
+    buffer->store(raw(earlier), quint16(earlier.size()));
+    buffer->ready = 0; // the master has taken it
+    const QByteArray burst(length, '\x5A');
+    buffer->store(raw(burst), quint16(length));
+
+    QCOMPARE(int(buffer->ready), stored ? 1 : 0);
+    QCOMPARE(int(buffer->length), stored ? length : earlier.size());
+    QCOMPARE(fromRaw(buffer->data, buffer->length), stored ? burst : earlier);
 }
 
 QTEST_APPLESS_MAIN(TestModbusMaster)
