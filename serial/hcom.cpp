@@ -1,14 +1,148 @@
 #include "hcom.h"
 
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QTimer>
 
-// Placeholder until the channel is built.
+#include <cstring>
+
+namespace {
+
+constexpr int RxPollMs = 1;
+
+} // namespace
+
 Hcom::Hcom(QObject *parent) : QObject(parent), serialPort(new QSerialPort) {}
-Hcom::~Hcom() = default;
-QStringList Hcom::comPortList() { return {}; }
-bool Hcom::comOpen(QString, ComSettings) { return false; }
-int Hcom::comClose(QString) { return 1; }
-int Hcom::comWrite(const quint8 *, quint16) { return 1; }
-int Hcom::comTakeData(quint8 *, quint16 &length) { length = 0; return 1; }
-void Hcom::comRead() {}
+
+// Nothing destroys the channel while the panel runs; when something does, the port and the
+// receive timer go with it so no poll outlives the object.
+Hcom::~Hcom()
+{
+    delete rxTimer;
+    delete serialPort;
+}
+
+QStringList Hcom::comPortList()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        serialPort->setPort(info);
+        if (!serialPort->open(QIODevice::ReadOnly))
+            continue;
+        names.append(serialPort->portName());
+        serialPort->close();
+    }
+    return names;
+}
+
+bool Hcom::comOpen(QString name, ComSettings settings)
+{
+    serialPort->setPortName(name);
+    // One receive timer for the channel's whole life: a re-open restarts it rather than adding
+    // a second timer that would poll the port alongside the first.
+    if (!rxTimer)
+        rxTimer = new QTimer;
+
+    if (!serialPort->open(QIODevice::ReadWrite))
+        return false;
+    serialPort->clearError();
+
+    serialPort->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::Data8);
+    switch (settings.parity) {
+    case 1:
+        serialPort->setParity(QSerialPort::EvenParity);
+        break;
+    case 2:
+        serialPort->setParity(QSerialPort::OddParity);
+        break;
+    default:
+        serialPort->setParity(QSerialPort::NoParity);
+        break;
+    }
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+
+    connect(rxTimer, SIGNAL(timeout()), this, SLOT(comRead()),
+            Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection));
+    rxTimer->start(RxPollMs);
+
+    rxState = 0;
+    idleTicks = 0;
+    rxCount = 0;
+    return true;
+}
+
+int Hcom::comClose(QString name)
+{
+    Q_UNUSED(name)
+    // The receive poll keeps running: a burst caught by the close still completes and is
+    // signalled from the bytes already gathered.
+    serialPort->close();
+    return 1;
+}
+
+int Hcom::comWrite(const quint8 *data, quint16 length)
+{
+    // A closed port takes nothing; skipping the write keeps QIODevice from warning about it.
+    if (!serialPort->isOpen())
+        return 1;
+    const QByteArray bytes(reinterpret_cast<const char *>(data), length);
+    serialPort->write(bytes);
+    return 1;
+}
+
+int Hcom::comTakeData(quint8 *dest, quint16 &length)
+{
+    if (rxCount > 0)
+        std::memcpy(dest, rxBuffer, size_t(rxCount));
+    length = quint16(rxCount);
+    rxCount = 0;
+    rxState = 0;
+    return 1;
+}
+
+void Hcom::comRead()
+{
+    if (rxTimer)
+        rxTimer->stop();
+
+    // After a close the poll goes on and simply finds nothing; reading a closed device would
+    // put a warning in the log on every poll.
+    if (serialPort->isOpen()) {
+        pendingBytes = serialPort->readAll();
+        // A line that has gone away (device unplugged, far end of a virtual link closed) keeps
+        // the port reporting read errors as fast as the event loop turns. Close it here; the
+        // poll carries on as after comClose, and the operator's next click closes and re-opens.
+        const QSerialPort::SerialPortError error = serialPort->error();
+        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+            serialPort->close();
+    } else {
+        pendingBytes.clear();
+    }
+
+    if (pendingBytes.isEmpty()) {
+        ++idleTicks;
+        if (idleTicks >= IdlePollsPerBurst) {
+            idleTicks = 0;
+            if (rxState == 1) {
+                rxState = 2;
+                Q_EMIT readSignal();
+            }
+        }
+    } else {
+        const int n = pendingBytes.size();
+        if (rxCount + n <= RxCapacity && (rxState == 0 || rxState == 1)) {
+            std::memcpy(rxBuffer + rxCount, pendingBytes.constData(), size_t(n));
+            rxCount += n;
+            pendingBytes.clear();
+            rxState = 1;
+        }
+        // Otherwise the whole chunk is dropped: it does not fit, or a finished burst is
+        // still waiting to be taken.
+    }
+
+    if (rxTimer)
+        rxTimer->start(RxPollMs);
+}

@@ -12,14 +12,14 @@
 PtyPair::PtyPair()
 {
     char name[256] = {};
-    if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
-        masterFd = slaveFd = -1;
+    if (::openpty(&masterFd, &slaveDescriptor, name, nullptr, nullptr) != 0) {
+        masterFd = slaveDescriptor = -1;
         return;
     }
     termios tio{};
-    if (::tcgetattr(slaveFd, &tio) == 0) {
+    if (::tcgetattr(slaveDescriptor, &tio) == 0) {
         ::cfmakeraw(&tio);
-        ::tcsetattr(slaveFd, TCSANOW, &tio);
+        ::tcsetattr(slaveDescriptor, TCSANOW, &tio);
     }
     ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
     path = QString::fromLocal8Bit(name);
@@ -28,8 +28,8 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     closeMaster();
-    if (slaveFd >= 0)
-        ::close(slaveFd);
+    if (slaveDescriptor >= 0)
+        ::close(slaveDescriptor);
 }
 
 bool PtyPair::write(const QByteArray &bytes)

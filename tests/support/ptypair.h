@@ -17,6 +17,8 @@ public:
     bool isOpen() const { return masterFd >= 0; }
     QString slavePath() const { return path; }
     int fd() const { return masterFd; }
+    // The test's own descriptor of the slave side, e.g. to read back the line settings.
+    int slaveFd() const { return slaveDescriptor; }
 
     // Writes all bytes to the master side.
     bool write(const QByteArray &bytes);
@@ -28,7 +30,7 @@ public:
 
 private:
     int masterFd = -1;
-    int slaveFd = -1; // kept open so the pair survives the panel closing its side
+    int slaveDescriptor = -1; // kept open so the pair survives the panel closing its side
     QString path;
 };
 
