@@ -1,9 +1,13 @@
 #include "dialogcatcher.h"
+#include "hcom.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
 #include "registermap.h"
 #include "rtutestbytes.h"
 #include "stdoutcapture.h"
+#ifdef Q_OS_UNIX
+#include "ptypair.h"
+#endif
 
 #include <QtTest>
 
@@ -42,6 +46,7 @@ private Q_SLOTS:
     void fullRingWarns_data();
     void fullRingWarns();
     void queuedWriteGoesOutOnTheTick();
+    void framesReachTheLine();
 
 private:
     std::unique_ptr<MainWindow> window;
@@ -217,6 +222,37 @@ void TestWriteQueueWindow::queuedWriteGoesOutOnTheTick()
         probe->masterStep();
     QCOMPARE(probe->pollTable().phase, phase);
     QCOMPARE(int(probe->responseBuffer().ready), 1);
+}
+
+// The poll request and the queued write leave through the channel byte for byte.
+void TestWriteQueueWindow::framesReachTheLine()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a pseudo-terminal");
+#else
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    QVERIFY(probe->com().comOpen(pty.slavePath(), ComSettings()));
+    probe->portState() = 1;
+
+    QByteArray line;
+    probe->masterStep();
+    probe->masterStep();
+    QTRY_VERIFY_WITH_TIMEOUT((line += pty.read(), line.size() >= 8), 10000);
+    QCOMPARE(line, hex("01 03 9C D2 00 01 0A 63"));
+
+    probe->queueRegisterWrite(RegisterMap::LdSwitch, 1);
+    {
+        StdoutCapture capture;
+        for (int i = 0; i < 100; ++i)
+            probe->masterStep();
+    }
+    line.clear();
+    QTRY_VERIFY_WITH_TIMEOUT((line += pty.read(), line.size() >= 8), 10000);
+    QCOMPARE(line, LdOnFrame);
+
+    probe->com().comClose(pty.slavePath());
+#endif
 }
 
 QTEST_MAIN(TestWriteQueueWindow)
