@@ -1,0 +1,324 @@
+// The window's side of the serial link: the port list, the open/close button with its labels and
+// debug lines, the hand-over of bursts into the response buffer, and closing at destruction.
+// The panel's own tick is stopped so that only the test talks on the line.
+#include "hcom.h"
+#include "hcomprobe.h"
+#include "logcapture.h"
+#include "mainwindow.h"
+#include "mainwindowform.h"
+#include "mainwindowprobe.h"
+#include "ptypair.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString Missing = QStringLiteral("/dev/ldpanel-no-such-port");
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char((i * 13 + seed * 17 + 3) & 0xff);
+    return out;
+}
+
+// A window with its tick stopped.
+struct Panel
+{
+    Panel() : probe(window) { probe.tickTimer().stop(); }
+
+    // Puts name in the drop-down list (once) and selects it.
+    void choose(const QString &name)
+    {
+        QComboBox *box = probe.form().comb_comName;
+        if (box->findText(name) < 0)
+            box->addItem(name);
+        box->setCurrentIndex(box->findText(name));
+    }
+    void click() { probe.form().btn_comSet->click(); }
+    QString label() { return probe.form().btn_comSet->text(); }
+
+    MainWindow window;
+    MainWindowProbe probe;
+};
+
+// True when bytes written through the window's channel come out of this pty.
+bool reaches(Hcom &com, PtyPair &pty)
+{
+    const QByteArray marker = QByteArray::fromHex("a55a0102");
+    com.comWrite(reinterpret_cast<const quint8 *>(marker.constData()), quint16(marker.size()));
+    HcomProbe(com).flush();
+    return pty.readExactly(marker.size(), 3000) == marker;
+}
+
+} // namespace
+
+class tst_PortSelection : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void portListFillsDropDown();
+    void handOver_data();
+    void handOver();
+    void openAndClose_data();
+    void openAndClose();
+    void failedOpenKeepsLabel_data();
+    void failedOpenKeepsLabel();
+    void closeWithOtherPortSelected();
+    void reopenLeavesSessionState();
+    void reopenCyclesKeepOnePoll();
+    void destructorClosesOpenPort();
+};
+
+void tst_PortSelection::portListFillsDropDown()
+{
+    // Whatever ports this machine has: the list is what the channel found, in its order.
+    Panel panel;
+    QComboBox *box = panel.probe.form().comb_comName;
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    QCOMPARE(items, panel.probe.portList());
+    QVERIFY(!box->isEditable());
+    QCOMPARE(box->currentText(), items.value(0));
+    QCOMPARE(panel.probe.portState(), 0);
+    QVERIFY(panel.probe.portName().isEmpty());
+    QVERIFY(!HcomProbe(panel.probe.com()).port().isOpen());
+}
+
+void tst_PortSelection::handOver_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("reply frame") << 7 << true;
+    QTest::newRow("1024 stored") << 1024 << true;
+    QTest::newRow("1025 dropped") << 1025 << false;
+    QTest::newRow("full channel buffer dropped") << 2048 << false;
+}
+
+void tst_PortSelection::handOver()
+{
+    QFETCH(int, size);
+    QFETCH(bool, stored);
+
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    panel.choose(pty.slavePath());
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+    HcomProbe channel(panel.probe.com());
+    channel.holdTimer();
+
+    // An earlier burst the master has already looked at.
+    const QByteArray earlier = QByteArray::fromHex("112233");
+    panel.probe.storeResponse(reinterpret_cast<const quint8 *>(earlier.constData()), 3);
+    ResponseBuffer &buffer = panel.probe.responseBuffer();
+    buffer.ready = 0;
+
+    const QByteArray burst = pattern(size, size);
+    QVERIFY(pty.write(burst));
+    QVERIFY(channel.waitBuffered(size));
+    channel.poll();
+    QVERIFY(channel.emptyPolls(5));
+
+    const QByteArray expected = stored ? burst : earlier;
+    QCOMPARE(int(buffer.ready), stored ? 1 : 0);
+    QCOMPARE(int(buffer.length), expected.size());
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer.data), buffer.length), expected);
+    // Taken either way: the channel is idle and ready for the next reply.
+    QCOMPARE(channel.rxState(), 0);
+    QCOMPARE(channel.rxCount(), 0);
+
+    panel.click();
+}
+
+void tst_PortSelection::openAndClose_data()
+{
+    QTest::addColumn<int>("english");
+    QTest::addColumn<QString>("openLabel");
+    QTest::addColumn<QString>("closeLabel");
+    QTest::newRow("english") << 1 << QStringLiteral("ComOpen") << QStringLiteral("ComClose");
+    QTest::newRow("chinese") << 0 << QString::fromUtf8("串口已打开")
+                             << QString::fromUtf8("串口关闭");
+}
+
+void tst_PortSelection::openAndClose()
+{
+    QFETCH(int, english);
+    QFETCH(QString, openLabel);
+    QFETCH(QString, closeLabel);
+
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    panel.probe.useEnglish() = english;
+    panel.choose(pty.slavePath());
+    QSerialPort &port = HcomProbe(panel.probe.com()).port();
+
+    LogCapture log;
+    panel.click();
+    QCOMPARE(panel.label(), openLabel);
+    QCOMPARE(panel.probe.portState(), 1);
+    QCOMPARE(panel.probe.portName(), pty.slavePath());
+    QCOMPARE(panel.probe.baudRate(), 115200);
+    QCOMPARE(log.debugLines(), QStringList{QStringLiteral("115200")});
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.baudRate(), 115200);
+    QVERIFY(reaches(panel.probe.com(), pty));
+
+    panel.click();
+    QCOMPARE(panel.label(), closeLabel);
+    QCOMPARE(panel.probe.portState(), 0);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(log.debugLines(), (QStringList{QStringLiteral("115200"), QStringLiteral("115200")}));
+}
+
+void tst_PortSelection::failedOpenKeepsLabel_data()
+{
+    QTest::addColumn<QString>("name"); // empty: the drop-down list is empty
+    QTest::addColumn<bool>("closedBefore");
+    QTest::addColumn<QString>("errorLine");
+    QTest::newRow("missing port") << Missing << false << QStringLiteral("open err") + Missing;
+    QTest::newRow("missing port after a close")
+        << Missing << true << QStringLiteral("open err") + Missing;
+    QTest::newRow("no port listed") << QString() << false << QStringLiteral("open err");
+}
+
+void tst_PortSelection::failedOpenKeepsLabel()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, closedBefore);
+    QFETCH(QString, errorLine);
+
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    if (closedBefore) {
+        panel.choose(pty.slavePath());
+        panel.click();
+        panel.click();
+        QCOMPARE(panel.probe.portState(), 0);
+    }
+    if (name.isEmpty())
+        panel.probe.form().comb_comName->clear();
+    else
+        panel.choose(name);
+    const QString before = panel.label();
+
+    LogCapture log;
+    panel.click();
+    QCOMPARE(log.debugLines(), (QStringList{QStringLiteral("115200"), errorLine}));
+    QCOMPARE(panel.label(), before);
+    QCOMPARE(panel.probe.portState(), 0);
+    QCOMPARE(panel.probe.portName(), name);
+    QVERIFY(!HcomProbe(panel.probe.com()).port().isOpen());
+}
+
+void tst_PortSelection::closeWithOtherPortSelected()
+{
+    PtyPair first;
+    PtyPair second;
+    QVERIFY(first.isOpen() && second.isOpen());
+    Panel panel;
+    QSerialPort &port = HcomProbe(panel.probe.com()).port();
+
+    panel.choose(first.slavePath());
+    panel.click();
+    QVERIFY(reaches(panel.probe.com(), first));
+
+    // The closing click takes the new name but closes the port that is open.
+    panel.choose(second.slavePath());
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 0);
+    QCOMPARE(panel.probe.portName(), second.slavePath());
+    QCOMPARE(panel.label(), QStringLiteral("ComClose"));
+    QVERIFY(!port.isOpen());
+
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+    QVERIFY(reaches(panel.probe.com(), second));
+    QCOMPARE(first.read(20), QByteArray());
+    panel.click();
+}
+
+void tst_PortSelection::reopenLeavesSessionState()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    panel.choose(pty.slavePath());
+    panel.click();
+    panel.probe.deviceOnline() = 1;
+    const QByteArray last = QByteArray::fromHex("0103020001");
+    panel.probe.storeResponse(reinterpret_cast<const quint8 *>(last.constData()), 5);
+
+    panel.click();
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+    QCOMPARE(int(panel.probe.deviceOnline()), 1);
+    ResponseBuffer &buffer = panel.probe.responseBuffer();
+    QCOMPARE(int(buffer.ready), 1);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer.data), buffer.length), last);
+    panel.click();
+}
+
+void tst_PortSelection::reopenCyclesKeepOnePoll()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    panel.choose(pty.slavePath());
+    // 14 opens: the step check counts polls modulo 5, and 14 is not 1 modulo 5.
+    for (int i = 0; i < 13; ++i) {
+        panel.click();
+        panel.click();
+        QCoreApplication::processEvents();
+    }
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+
+    HcomProbe channel(panel.probe.com());
+    QTimer *timer = channel.rxTimer();
+    QVERIFY(timer && timer->isActive());
+    // On a quiet line each poll adds one to the modulo-5 quiet count; the step between two
+    // ticks of the receive timer is the number of polls each tick ran.
+    QList<int> steps;
+    int last = -1;
+    int ticks = 0;
+    const auto watch = connect(timer, &QTimer::timeout, this, [&] {
+        ++ticks;
+        if (last >= 0)
+            steps << (channel.idleTicks() - last + 5) % 5;
+        last = channel.idleTicks();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(ticks > 100, 20000);
+    disconnect(watch);
+    QCOMPARE(steps.count(1), steps.size());
+    panel.click();
+}
+
+void tst_PortSelection::destructorClosesOpenPort()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    auto panel = std::make_unique<Panel>();
+    panel->choose(pty.slavePath());
+    panel->click();
+    // The channel has no owner and outlives the window.
+    Hcom &com = panel->probe.com();
+    QVERIFY(HcomProbe(com).port().isOpen());
+    panel.reset();
+    QVERIFY(!HcomProbe(com).port().isOpen());
+}
+
+QTEST_MAIN(tst_PortSelection)
+#include "tst_portselection.moc"
