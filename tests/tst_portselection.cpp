@@ -73,6 +73,7 @@ private Q_SLOTS:
     void failedOpenKeepsLabel_data();
     void failedOpenKeepsLabel();
     void closeWithOtherPortSelected();
+    void lineGoneThenClicks();
     void reopenLeavesSessionState();
     void reopenCyclesKeepOnePoll();
     void destructorClosesOpenPort();
@@ -247,6 +248,36 @@ void tst_PortSelection::closeWithOtherPortSelected()
     QCOMPARE(panel.probe.portState(), 1);
     QVERIFY(reaches(panel.probe.com(), second));
     QCOMPARE(first.read(20), QByteArray());
+    panel.click();
+}
+
+void tst_PortSelection::lineGoneThenClicks()
+{
+    PtyPair gone;
+    PtyPair next;
+    QVERIFY(gone.isOpen() && next.isOpen());
+    Panel panel;
+    QSerialPort &port = HcomProbe(panel.probe.com()).port();
+    panel.choose(gone.slavePath());
+    panel.click();
+    QVERIFY(port.isOpen());
+
+    // The receive poll gives up a line that has gone; the panel still shows it open.
+    gone.closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!port.isOpen(), 5000);
+    QCOMPARE(panel.probe.portState(), 1);
+    QCOMPARE(panel.label(), QStringLiteral("ComOpen"));
+
+    // The operator's next click closes quietly, and the one after opens another port.
+    LogCapture log;
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 0);
+    QCOMPARE(panel.label(), QStringLiteral("ComClose"));
+    QCOMPARE(log.allLines(), QStringList{QStringLiteral("115200")});
+    panel.choose(next.slavePath());
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+    QVERIFY(reaches(panel.probe.com(), next));
     panel.click();
 }
 
