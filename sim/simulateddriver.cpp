@@ -352,7 +352,7 @@ QString SimulatedDriver::describe(const LogEntry &entry)
         if (x.exception == 0)
             line += QStringLiteral(" ok");
     } else {
-        line = QStringLiteral("%1 %2").arg(fn, hex(x.request));
+        line = QStringLiteral("%1 (%2)").arg(fn, hex(x.request));
     }
     if (x.exception != 0)
         line += QStringLiteral(" exception %1").arg(x.exception, 2, 10, QLatin1Char('0'));

@@ -53,7 +53,6 @@ private Q_SLOTS:
     void programFaultOptions();
     void programRefuses_data();
     void programRefuses();
-    void programHelp();
 };
 
 void TestSimulatorCli::mbpoll_data()
@@ -218,22 +217,6 @@ void TestSimulatorCli::programRefuses()
     QVERIFY2(error.contains(message), qPrintable(error));
     // Nothing on standard output, where a script would look for the path.
     QCOMPARE(sim.readAllStandardOutput(), QByteArray());
-}
-
-void TestSimulatorCli::programHelp()
-{
-    const QString program = simulatorProgram();
-    if (program.isEmpty())
-        QSKIP("ld-driver-sim is not built");
-    QProcess sim;
-    sim.start(program, {"--help"});
-    QVERIFY(sim.waitForFinished(10000));
-    QCOMPARE(sim.exitCode(), 0);
-    const QByteArray help = sim.readAllStandardOutput();
-    for (const char *option :
-         {"--port", "--pty", "--max-current", "--delay", "--drop-every", "--corrupt-crc-every",
-          "--split", "--stray-bytes", "--silent", "--seed", "--quiet"})
-        QVERIFY2(help.contains(option), option);
 }
 
 QTEST_GUILESS_MAIN(TestSimulatorCli)
