@@ -78,7 +78,13 @@ MainWindow::~MainWindow()
 {
     if (portState == 1)
         com->comClose(portName);
+    // The objects made without an owner go with the window, so that nothing outlives it.
+    delete tickTimer;
+    delete form->edLdSetCurrent->validator();
+    delete form->edLdSetTemp->validator();
     delete form;
+    delete writeQueue;
+    delete com;
 }
 
 void MainWindow::m_timerEvent()
