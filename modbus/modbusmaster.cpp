@@ -56,16 +56,7 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
         return;
 
     if (pollTable.phase == PollTable::SendPhase) {
-        // A burst still waiting now answers an earlier request; crediting it to this one would
-        // put another register's value here.
-        responseBuffer.ready = 0;
-        const PollEntry &entry = pollTable.entries[pollTable.cursor];
-        if (entry.functionCode == RegisterMap::FunctionReadHolding)
-            link.sendReadRequest(entry.slave, entry.registerAddress);
-        else if (entry.functionCode == RegisterMap::FunctionWriteSingle)
-            link.sendWriteRequest(entry.slave, entry.registerAddress, entry.value);
-        pollTable.awaitingReply = true;
-        pollTable.phase = 2;
+        sendTick(link);
         return;
     }
 
@@ -75,6 +66,65 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
     }
 
     listen();
+}
+
+void ModbusMaster::sendTick(MasterLink &link)
+{
+    // A burst still waiting answers an earlier request; crediting it to this one would put
+    // another register's value here.
+    if (responseBuffer.ready == 1) {
+        noteLateReply();
+        responseBuffer.ready = 0;
+    }
+
+    const PollEntry &entry = pollTable.entries[pollTable.cursor];
+    if (pollTable.awaitingReply) {
+        // The slot ran out; its reply may still come. The row is asked again, so a late reply
+        // still lands on the right register, but it must not reach the next row.
+        pollTable.awaitingReply = false;
+        if (pollTable.lateReplies < 0xFF)
+            ++pollTable.lateReplies;
+        pollTable.lateFunction = entry.functionCode;
+    }
+
+    if (pollTable.settling) {
+        if (pollTable.lateReplies > 0 && pollTable.heardLate) {
+            pollTable.heardLate = false;
+            pollTable.phase = 2; // one more quiet slot
+            return;
+        }
+        // Every late reply came, or a whole slot passed without one: the rest are lost.
+        pollTable.settling = false;
+        pollTable.lateReplies = 0;
+    }
+
+    if (entry.functionCode == RegisterMap::FunctionReadHolding)
+        link.sendReadRequest(entry.slave, entry.registerAddress);
+    else if (entry.functionCode == RegisterMap::FunctionWriteSingle)
+        link.sendWriteRequest(entry.slave, entry.registerAddress, entry.value);
+    pollTable.awaitingReply = true;
+    pollTable.phase = 2;
+}
+
+bool ModbusMaster::burstAnswers(quint8 function) const
+{
+    const quint16 length = responseBuffer.length;
+    if (length < 2 || responseBuffer.data[1] != function ||
+        !RtuFrame::passesCrc(responseBuffer.data, length))
+        return false;
+    // slave, 03, byte count, value high, value low, CRC: anything shorter carries no value.
+    if (function == RegisterMap::FunctionReadHolding)
+        return length >= 7;
+    return function == RegisterMap::FunctionWriteSingle ||
+           function == RegisterMap::FunctionWriteMultiple;
+}
+
+void ModbusMaster::noteLateReply()
+{
+    if (pollTable.lateReplies > 0 && burstAnswers(pollTable.lateFunction)) {
+        --pollTable.lateReplies;
+        pollTable.heardLate = true;
+    }
 }
 
 void ModbusMaster::listen()
@@ -89,26 +139,26 @@ void ModbusMaster::listen()
     ++pollTable.phase;
 
     // One answer per request: once the slot has its answer, or before any request went out,
-    // a burst answers nothing.
-    if (!pollTable.awaitingReply)
-        return;
-    if (!RtuFrame::passesCrc(responseBuffer.data, responseBuffer.length))
-        return;
-
-    const quint8 function = responseBuffer.data[1];
-    if (function == RegisterMap::FunctionReadHolding) {
-        // slave, 03, byte count, value high, value low, CRC: anything shorter carries no value.
-        if (responseBuffer.length < 7)
-            return;
-        pollTable.entries[pollTable.cursor].value =
-            static_cast<quint16>(responseBuffer.data[3] << 8 | responseBuffer.data[4]);
-    } else if (function != RegisterMap::FunctionWriteSingle &&
-               function != RegisterMap::FunctionWriteMultiple) {
+    // a burst answers nothing (though it may be a late reply we were waiting for).
+    if (!pollTable.awaitingReply) {
+        noteLateReply();
         return;
     }
 
+    const quint8 function = responseBuffer.data[1];
+    if (!burstAnswers(function))
+        return;
+    if (function == RegisterMap::FunctionReadHolding)
+        pollTable.entries[pollTable.cursor].value =
+            static_cast<quint16>(responseBuffer.data[3] << 8 | responseBuffer.data[4]);
+
     deviceOnline = 1;
     pollTable.awaitingReply = false;
+    // Late replies for this row may still be on their way: wait them out before the next row.
+    if (pollTable.lateReplies > 0) {
+        pollTable.settling = true;
+        pollTable.heardLate = true;
+    }
     pollTable.cursor =
         static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);
 }

@@ -41,7 +41,12 @@ public:
     int queueWrite(int reg, int value);
 
 private:
+    void sendTick(MasterLink &link);
     void listen();
+    // True when the waiting burst is a well-formed answer with the given function code.
+    bool burstAnswers(quint8 function) const;
+    // Counts the waiting burst if it is one of the late replies still expected.
+    void noteLateReply();
 
     PollTable &pollTable;
     RegisterWriteQueue &writeQueue;

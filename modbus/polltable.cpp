@@ -15,4 +15,8 @@ void PollTable::fillDefault()
     cursor = 0;
     phase = 0;
     awaitingReply = false;
+    lateReplies = 0;
+    lateFunction = 0;
+    settling = false;
+    heardLate = false;
 }

@@ -131,6 +131,8 @@ private Q_SLOTS:
     void pollRowFunctions();
     void responseBufferLimit_data();
     void responseBufferLimit();
+    void lateRepliesNeverReachAnotherRow_data();
+    void lateRepliesNeverReachAnotherRow();
 };
 
 void TestModbusMaster::traceFormat_data()
@@ -560,3 +562,50 @@ void TestModbusMaster::responseBufferLimit()
 
 QTEST_APPLESS_MAIN(TestModbusMaster)
 #include "tst_modbusmaster.moc"
+
+void TestModbusMaster::lateRepliesNeverReachAnotherRow_data()
+{
+    QTest::addColumn<int>("delay");     // ticks from request to reply on the line
+    QTest::addColumn<int>("dropEvery"); // every Nth request goes unanswered; 0 none
+
+    QTest::newRow("prompt") << 5 << 0;
+    QTest::newRow("prompt, every third dropped") << 5 << 3;
+    QTest::newRow("just inside the slot") << 97 << 0;
+    QTest::newRow("half a slot late") << 150 << 0;
+    QTest::newRow("one and a half slots late") << 250 << 0;
+    QTest::newRow("four slots late") << 420 << 0;
+    QTest::newRow("late, every fourth dropped") << 150 << 4;
+}
+
+void TestModbusMaster::lateRepliesNeverReachAnotherRow()
+{
+    QFETCH(int, delay);
+    QFETCH(int, dropEvery);
+
+    // The device answers every register with its own number, so a value in the wrong row shows.
+    Bench bench;
+    QMap<int, QList<QByteArray>> dueReplies;
+    int requests = 0;
+    int handled = 0;
+    QSet<int> rowsRead;
+    for (int t = 0; t < 40000; ++t) {
+        for (const QByteArray &reply : dueReplies.take(bench.ticks + 1))
+            bench.deliver(reply);
+        bench.tick();
+        for (; handled < bench.sent.size(); ++handled) {
+            const QByteArray &request = bench.sent.at(handled).bytes;
+            const int reg = quint8(request[2]) << 8 | quint8(request[3]);
+            if (dropEvery == 0 || ++requests % dropEvery != 0)
+                dueReplies[bench.ticks + delay].append(readReply(quint16(reg)));
+        }
+        for (int row = 0; row < RegisterMap::PollRowCount; ++row) {
+            const quint16 value = bench.table.entries[row].value;
+            if (value == 0)
+                continue;
+            QCOMPARE(value, RegisterMap::PollOrder[row]);
+            rowsRead.insert(row);
+        }
+    }
+    // Slower, but every register still gets read.
+    QCOMPARE(rowsRead.size(), RegisterMap::PollRowCount);
+}
