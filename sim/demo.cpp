@@ -1,0 +1,95 @@
+// ldpanel-demo: the panel's own window with a simulated LD driver on a pseudo-terminal in the same
+// process. The pseudo-terminal is put first in the port list, so OpenDevice reaches the simulated
+// unit and the whole panel can be tried without hardware.
+
+#include "mainwindow.h"
+#include "simulateddriver.h"
+#include "simulatoroptions.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void fail(const QString &message)
+{
+    std::fprintf(stderr, "ldpanel-demo: %s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ldpanel-demo"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The LD driver panel with a simulated driver unit on a pseudo-terminal, listed first "
+        "among the ports: click OpenDevice to use the panel without hardware. The options set "
+        "the simulated unit as for ld-driver-sim."));
+    parser.addHelpOption();
+    const QCommandLineOption openOption(QStringLiteral("open"),
+                                        QStringLiteral("Open the simulated unit's port at start."));
+    parser.addOption(openOption);
+
+    SimulatedDriver driver;
+    SimulatorOptions options(driver);
+    options.addTo(parser);
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        fail(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+        return 2;
+    }
+    if (!options.apply(parser)) {
+        fail(options.errorString());
+        return 2;
+    }
+
+#ifdef Q_OS_UNIX
+    if (!driver.openPty()) {
+        fail(driver.errorString());
+        return 1;
+    }
+#else
+    fail(QStringLiteral("needs a system with pseudo-terminals; on Windows run ld-driver-sim "
+                        "--port on one end of a pair of COM ports and the panel on the other"));
+    return 1;
+#endif
+    // Nobody reads the driver's log here; keep it from growing over a long session.
+    QObject::connect(
+        &driver, &SimulatedDriver::requestHandled, &driver,
+        [&driver] {
+            if (driver.log().size() > 1000)
+                driver.clearLog();
+        },
+        Qt::QueuedConnection);
+
+    // Declared after the driver, so the window closes its port before the pseudo-terminal goes.
+    MainWindow window;
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comb_comName"));
+    auto *openButton = window.findChild<QPushButton *>(QStringLiteral("btn_comSet"));
+    if (!ports || !openButton) {
+        fail(QStringLiteral("the window has no port list or open button"));
+        return 1;
+    }
+    // A pseudo-terminal is not among the system's serial ports, so the list never has it.
+    ports->insertItem(0, driver.slavePath());
+    ports->setCurrentIndex(0);
+    window.show();
+    if (parser.isSet(openOption))
+        QTimer::singleShot(0, openButton, &QPushButton::click);
+    return app.exec();
+}
