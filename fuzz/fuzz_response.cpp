@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (!in.done()) {
         const uint8_t op = in.byte();
         switch (op % 4) {
-        case 0: { // a burst of up to 1100 bytes, cut from the input
+        case 0: { // a burst of up to 2047 bytes cut from the input; over 1024 the buffer drops it
             quint16 length = static_cast<quint16>(in.byte() | (in.byte() & 0x07) << 8);
             quint8 burst[2048] = {};
             for (quint16 i = 0; i < length; ++i)
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         case 1: { // a valid reply carrying the next two bytes, so deep paths get reached
             const quint8 hi = in.byte(), lo = in.byte();
-            quint8 reply[7] = {RegisterMap::SlaveAddress, RegisterMap::FunctionReadHolding, 2,
-                               hi, lo, 0, 0};
+            quint8 reply[7] = {
+                RegisterMap::SlaveAddress, RegisterMap::FunctionReadHolding, 2, hi, lo, 0, 0};
             const quint16 crc = crc16Modbus(reply, 5);
             const quint8 crcLow = static_cast<quint8>(crc & 0xFF);
             const quint8 crcHigh = static_cast<quint8>(crc >> 8);

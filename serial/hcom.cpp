@@ -4,8 +4,6 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
-#include <cstring>
-
 namespace {
 
 constexpr int RxPollMs = 1;
@@ -68,9 +66,7 @@ bool Hcom::comOpen(QString name, ComSettings settings)
             Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection));
     rxTimer->start(RxPollMs);
 
-    rxState = 0;
-    idleTicks = 0;
-    rxCount = 0;
+    rx.reset();
     return true;
 }
 
@@ -95,11 +91,7 @@ int Hcom::comWrite(const quint8 *data, quint16 length)
 
 int Hcom::comTakeData(quint8 *dest, quint16 &length)
 {
-    if (rxCount > 0)
-        std::memcpy(dest, rxBuffer, size_t(rxCount));
-    length = quint16(rxCount);
-    rxCount = 0;
-    rxState = 0;
+    rx.take(dest, length);
     return 1;
 }
 
@@ -122,25 +114,16 @@ void Hcom::comRead()
         pendingBytes.clear();
     }
 
-    if (pendingBytes.isEmpty()) {
-        ++idleTicks;
-        if (idleTicks >= IdlePollsPerBurst) {
-            idleTicks = 0;
-            if (rxState == 1) {
-                rxState = 2;
-                Q_EMIT readSignal();
-            }
-        }
-    } else {
-        const int n = pendingBytes.size();
-        if (rxCount + n <= RxCapacity && (rxState == 0 || rxState == 1)) {
-            std::memcpy(rxBuffer + rxCount, pendingBytes.constData(), size_t(n));
-            rxCount += n;
-            pendingBytes.clear();
-            rxState = 1;
-        }
-        // Otherwise the whole chunk is dropped: it does not fit, or a finished burst is
-        // still waiting to be taken.
+    switch (rx.poll(pendingBytes.constData(), pendingBytes.size())) {
+    case BurstAssembler::Poll::Stored:
+        pendingBytes.clear();
+        break;
+    case BurstAssembler::Poll::Completed:
+        Q_EMIT readSignal();
+        break;
+    case BurstAssembler::Poll::Quiet:
+    case BurstAssembler::Poll::Discarded:
+        break;
     }
 
     if (rxTimer)

@@ -1,6 +1,8 @@
 #ifndef HCOM_H
 #define HCOM_H
 
+#include "burstassembler.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -17,15 +19,15 @@ struct ComSettings
 };
 
 // The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
-// writes byte ranges, and gathers received bytes into bursts on a 1 ms receive poll. A burst is
-// complete when an empty poll brings the modulo-5 count of empty polls round to 5; readSignal is
-// then emitted once and the burst waits for comTakeData.
+// writes byte ranges, and gathers received bytes into bursts on a 1 ms receive poll (the rules are
+// BurstAssembler's). readSignal is emitted once per completed burst, which then waits for
+// comTakeData.
 class Hcom : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int RxCapacity = 2048;
-    static constexpr int IdlePollsPerBurst = 5;
+    static constexpr int RxCapacity = BurstAssembler::Capacity;
+    static constexpr int IdlePollsPerBurst = BurstAssembler::IdlePollsPerBurst;
 
     explicit Hcom(QObject *parent = nullptr);
     ~Hcom() override;
@@ -49,10 +51,7 @@ private:
     QSerialPort *serialPort = nullptr;
     QByteArray pendingBytes;
     QTimer *rxTimer = nullptr;
-    qint32 rxState = 0; // 0 idle, 1 receiving, 2 burst complete
-    qint32 idleTicks = 0;
-    qint32 rxCount = 0;
-    quint8 rxBuffer[RxCapacity] = {};
+    BurstAssembler rx; // rxState, idleTicks, rxCount, rxBuffer
 };
 
 #endif // HCOM_H

@@ -6,7 +6,7 @@
 
 QByteArray HcomProbe::gathered() const
 {
-    return QByteArray(reinterpret_cast<const char *>(c.rxBuffer), c.rxCount);
+    return QByteArray(reinterpret_cast<const char *>(c.rx.rxBuffer), c.rx.rxCount);
 }
 
 void HcomProbe::holdTimer()

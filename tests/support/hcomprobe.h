@@ -18,9 +18,9 @@ public:
 
     QSerialPort &port() { return *c.serialPort; }
     QTimer *rxTimer() const { return c.rxTimer; }
-    qint32 &rxState() { return c.rxState; }
-    qint32 &idleTicks() { return c.idleTicks; }
-    qint32 &rxCount() { return c.rxCount; }
+    qint32 &rxState() { return c.rx.rxState; }
+    qint32 &idleTicks() { return c.rx.idleTicks; }
+    qint32 &rxCount() { return c.rx.rxCount; }
     const QByteArray &pendingBytes() const { return c.pendingBytes; }
     QByteArray gathered() const;
 
