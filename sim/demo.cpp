@@ -33,7 +33,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "The LD driver panel with a simulated driver unit on a pseudo-terminal, listed first "
         "among the ports: click OpenDevice to use the panel without hardware. The options set "
-        "the simulated unit as for ld-driver-sim."));
+        "the simulated unit as for ld-driver-sim; unless they say otherwise it starts with the LD "
+        "working at 1200."));
     parser.addHelpOption();
     const QCommandLineOption openOption(QStringLiteral("open"),
                                         QStringLiteral("Open the simulated unit's port at start."));
@@ -53,6 +54,11 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
         return 2;
     }
+    // A unit already at work shows every read-out live at the first look.
+    if (!parser.isSet(QStringLiteral("current")) && !parser.isSet(QStringLiteral("max-current")))
+        driver.model().setCurrentSetting(1200);
+    if (!parser.isSet(QStringLiteral("ld-on")))
+        driver.model().setLdOn(true);
     if (!options.apply(parser)) {
         fail(options.errorString());
         return 2;
