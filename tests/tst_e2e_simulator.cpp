@@ -1,0 +1,369 @@
+// The panel against our simulated driver, both in this process, over a real pseudo-terminal and
+// the panel's own QSerialPort: what the operator sees and what reaches the unit.
+#include "dialogcatcher.h"
+#include "mainwindow.h"
+#include "mainwindowform.h"
+#include "mainwindowprobe.h"
+#include "registermap.h"
+#include "simulateddriver.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace RegisterMap;
+
+namespace {
+
+const QString Green = QStringLiteral("color: rgb(0,255,0);");
+const QString Red = QStringLiteral("color: rgb(255, 3, 3);");
+
+// Runs the event loop until done() holds or timeoutMs has passed. QTest::qWait and the QTRY
+// macros sleep 10 ms between event passes, which lets the panel's 1 ms tick run only about
+// every 10 ms; a real event loop keeps the tick at its pace.
+bool runUntil(const std::function<bool()> &done, int timeoutMs = 20000)
+{
+    if (done())
+        return true;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.hasExpired(timeoutMs))
+            loop.quit();
+    });
+    check.start(1);
+    loop.exec();
+    return done();
+}
+
+#define WAIT_COMPARE(actual, expected)                                                             \
+    do {                                                                                           \
+        runUntil([&] { return (actual) == (expected); });                                          \
+        QCOMPARE(actual, expected);                                                                \
+    } while (false)
+
+int writesIn(const SimulatedDriver &driver)
+{
+    int writes = 0;
+    for (const SimulatedDriver::LogEntry &entry : driver.log()) {
+        if (entry.exchange.request.size() > 1 && quint8(entry.exchange.request[1]) == 0x06)
+            ++writes;
+    }
+    return writes;
+}
+
+// The window and the simulated unit on either end of a pseudo-terminal, with the panel's ticks
+// counted so waits can be measured in the panel's own time.
+struct Bench
+{
+    SimulatedDriver driver;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MainWindowProbe> probe;
+    int ticks = 0;
+
+    bool start()
+    {
+        // Physics frozen: the read-outs must match the model exactly.
+        driver.setPhysicsInterval(0);
+        driver.model().setNoise(0);
+        if (!driver.openPty())
+            return false;
+        window = std::make_unique<MainWindow>();
+        probe = std::make_unique<MainWindowProbe>(*window);
+        // Connected after the window's own tick slot, so it sees the refresh of the same tick.
+        QObject::connect(&probe->tickTimer(), &QTimer::timeout, [this] { ++ticks; });
+        form().comb_comName->insertItem(0, driver.slavePath());
+        form().comb_comName->setCurrentIndex(0);
+        return true;
+    }
+    MainWindowForm &form() { return probe->form(); }
+    LdDriverModel &model() { return driver.model(); }
+
+    void open() { form().btn_comSet->click(); }
+    // Until the unit's maximum current is known to the panel: the first answer.
+    bool waitOnline()
+    {
+        return runUntil([this] {
+            return probe->deviceOnline() == 1 &&
+                   probe->deviceStatus().maxCurrent == model().maximumCurrent();
+        });
+    }
+    void waitTicks(int count)
+    {
+        const int until = ticks + count;
+        runUntil([&] { return ticks >= until; });
+    }
+    QString powerText()
+    {
+        const quint16 power = driver.model().read(LdPower);
+        return QStringLiteral("%1.%2").arg(power / 100).arg(power % 100, 2, 10, QLatin1Char('0'));
+    }
+};
+
+} // namespace
+
+class tst_E2eSimulator : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readOutsWithinOneSweep_data();
+    void readOutsWithinOneSweep();
+    void setCurrent_data();
+    void setCurrent();
+    void switchLd_data();
+    void switchLd();
+    void offlineCommandsRefused_data();
+    void offlineCommandsRefused();
+    void closeStopsPolling();
+};
+
+void tst_E2eSimulator::readOutsWithinOneSweep_data()
+{
+    QTest::addColumn<int>("maxCurrent");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<bool>("ldOn");
+    QTest::addColumn<int>("tecTemp");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("temperature");
+    QTest::addColumn<QString>("power");
+
+    // Power is 0.5 hundredths per unit of current while the LD works.
+    QTest::newRow("working") << 2500 << 1234 << true << 2534 << "Work" << Green << "25.34"
+                             << "6.17";
+    QTest::newRow("stopped") << 3000 << 800 << false << 1850 << "Stop" << Red << "18.5"
+                             << "0.00";
+    QTest::newRow("extremes") << 65535 << 65535 << true << 65535 << "Work" << Green << "655.35"
+                              << "327.68";
+}
+
+void tst_E2eSimulator::readOutsWithinOneSweep()
+{
+    QFETCH(int, maxCurrent);
+    QFETCH(int, current);
+    QFETCH(bool, ldOn);
+    QFETCH(int, tecTemp);
+    QFETCH(QString, state);
+    QFETCH(QString, colour);
+    QFETCH(QString, temperature);
+    QFETCH(QString, power);
+
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setMaxCurrent(quint16(maxCurrent));
+    bench.model().setCurrentSetting(quint16(current));
+    bench.model().setLdOn(ldOn);
+    bench.model().setTecTemperature(tecTemp);
+    MainWindowForm &form = bench.form();
+
+    // Checked on every tick right after the refresh, so the tick of the first full picture is
+    // known exactly.
+    int allShownAt = -1;
+    auto allShown = [&] {
+        return form.ldState->text() == state && form.ldState->styleSheet() == colour &&
+               form.ldMaxCur->text() == QString::number(maxCurrent) &&
+               form.tecRtTemp->text() == temperature && form.ldSetPower->text() == power &&
+               form.ldSetCurrent->text() == QString::number(current);
+    };
+    QObject::connect(&bench.probe->tickTimer(), &QTimer::timeout, [&] {
+        if (allShownAt < 0 && bench.probe->deviceOnline() && allShown())
+            allShownAt = bench.ticks;
+    });
+    bench.ticks = 0;
+    bench.open();
+    QCOMPARE(bench.probe->portState(), 1);
+    QVERIFY(runUntil([&] { return allShownAt >= 0; }));
+
+    // The first request goes out on the second tick; the seventh answer comes in the seventh
+    // slot, before the eighth request at tick 702.
+    QVERIFY2(allShownAt <= 702, qPrintable(QStringLiteral("all shown at tick %1").arg(allShownAt)));
+    QCOMPARE(form.ldSetPower->text(), bench.powerText());
+    const DeviceStatus &status = bench.probe->deviceStatus();
+    QCOMPARE(status.maxCurrent, bench.model().read(LdMaxCurrent));
+    QCOMPARE(status.currentSetting, bench.model().read(LdCurrentSetting));
+    QCOMPARE(status.tecTemp, bench.model().read(TecTemp));
+    QCOMPARE(status.ldPower, bench.model().read(LdPower));
+    QCOMPARE(status.ldOnState, bench.model().read(LdSwitch));
+    // Not shown, so the picture may be complete before their answers; they follow in the sweep.
+    WAIT_COMPARE(status.tempSetting, bench.model().read(LdTempSetting));
+    WAIT_COMPARE(status.tecOnState, bench.model().read(TecSwitch));
+    QCOMPARE(writesIn(bench.driver), 0);
+}
+
+void tst_E2eSimulator::setCurrent_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("accepted");
+
+    // The maximum is 2500.
+    QTest::newRow("within") << "1800" << true;
+    QTest::newRow("at the maximum") << "2500" << true;
+    QTest::newRow("zero") << "0" << true;
+    QTest::newRow("one over") << "2501" << false;
+    QTest::newRow("beyond 16 bits") << "65537" << false;
+}
+
+void tst_E2eSimulator::setCurrent()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, accepted);
+
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setMaxCurrent(2500);
+    bench.model().setCurrentSetting(1000);
+    bench.model().setLdOn(true);
+    bench.open();
+    QVERIFY(bench.waitOnline());
+    MainWindowForm &form = bench.form();
+
+    DialogCatcher dialogs;
+    form.edLdSetCurrent->setText(entry);
+    form.btnSetLdCurrent->click();
+
+    if (!accepted) {
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("SetCurrent Over!2500mA")});
+        QCOMPARE(dialogs.seen.first().title, QStringLiteral("Warning"));
+        QCOMPARE(bench.probe->writePending(), quint8(0));
+        // Three slots later a queued write would long have gone out; the polls go on instead.
+        const int requestsBefore = bench.driver.log().size();
+        bench.waitTicks(300);
+        QCOMPARE(writesIn(bench.driver), 0);
+        QVERIFY(bench.driver.log().size() >= requestsBefore + 2);
+        QCOMPARE(bench.model().read(LdCurrentSetting), quint16(1000));
+        return;
+    }
+
+    const quint16 value = quint16(entry.toInt());
+    QVERIFY(dialogs.seen.isEmpty());
+    WAIT_COMPARE(bench.model().read(LdCurrentSetting), value);
+    QCOMPARE(writesIn(bench.driver), 1);
+    WAIT_COMPARE(form.ldSetCurrent->text(), entry);
+    // The LD works, so its power follows the new current.
+    WAIT_COMPARE(form.ldSetPower->text(), bench.powerText());
+    QCOMPARE(bench.probe->deviceStatus().ldPower, quint16(value / 2));
+    QVERIFY(dialogs.seen.isEmpty());
+}
+
+void tst_E2eSimulator::switchLd_data()
+{
+    QTest::addColumn<bool>("startOn");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("power");
+
+    // 1600 at 0.5 hundredths per unit.
+    QTest::newRow("on") << false << "Work" << Green << "8.00";
+    QTest::newRow("off") << true << "Stop" << Red << "0.00";
+}
+
+void tst_E2eSimulator::switchLd()
+{
+    QFETCH(bool, startOn);
+    QFETCH(QString, state);
+    QFETCH(QString, colour);
+    QFETCH(QString, power);
+
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setCurrentSetting(1600);
+    bench.model().setLdOn(startOn);
+    bench.open();
+    MainWindowForm &form = bench.form();
+    // The panel shows the starting state first, so the change below is the command's doing.
+    WAIT_COMPARE(form.ldState->text(), QString(startOn ? "Work" : "Stop"));
+    WAIT_COMPARE(bench.probe->deviceStatus().ldOnState, quint16(startOn ? 1 : 0));
+
+    DialogCatcher dialogs;
+    (startOn ? form.btnSetLdOff : form.btnSetLdOn)->click();
+    WAIT_COMPARE(bench.model().ldWorking(), !startOn);
+    WAIT_COMPARE(form.ldState->text(), state);
+    QCOMPARE(form.ldState->styleSheet(), colour);
+    WAIT_COMPARE(form.ldSetPower->text(), power);
+    QCOMPARE(writesIn(bench.driver), 1);
+    QVERIFY(dialogs.seen.isEmpty());
+}
+
+void tst_E2eSimulator::offlineCommandsRefused_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("current") << "btnSetLdCurrent"
+                             << "Device Not Online";
+    QTest::newRow("LD on") << "btnSetLdOn"
+                           << "Device Not Online!";
+    QTest::newRow("LD off") << "btnSetLdOff"
+                            << "Device Not Online!";
+}
+
+void tst_E2eSimulator::offlineCommandsRefused()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, message);
+
+    // A unit that has not answered yet: the port is open, the requests reach it, no reply.
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.driver.faults().silent = true;
+    bench.open();
+    QVERIFY(runUntil([&] { return !bench.driver.log().isEmpty(); }));
+    QCOMPARE(bench.probe->deviceOnline(), quint8(0));
+
+    DialogCatcher dialogs;
+    bench.form().edLdSetCurrent->setText(QStringLiteral("100"));
+    auto *target = bench.window->findChild<QPushButton *>(button);
+    QVERIFY(target);
+    target->click();
+    QCOMPARE(dialogs.texts(), QStringList{message});
+    QCOMPARE(bench.probe->writePending(), quint8(0));
+
+    // Once the unit answers, nothing of the refused command goes out after all.
+    bench.driver.faults().silent = false;
+    QVERIFY(bench.waitOnline());
+    bench.waitTicks(300);
+    QCOMPARE(writesIn(bench.driver), 0);
+    QCOMPARE(bench.model().read(LdCurrentSetting), quint16(0));
+    QCOMPARE(bench.model().ldWorking(), false);
+}
+
+void tst_E2eSimulator::closeStopsPolling()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setCurrentSetting(700);
+    bench.open();
+    MainWindowForm &form = bench.form();
+    QCOMPARE(form.btn_comSet->text(), QStringLiteral("ComOpen"));
+    WAIT_COMPARE(form.ldSetCurrent->text(), QStringLiteral("700"));
+
+    form.btn_comSet->click();
+    QCOMPARE(form.btn_comSet->text(), QStringLiteral("ComClose"));
+    QCOMPARE(bench.probe->portState(), 0);
+    // A request already on its way may still be handled; after that the line stays quiet.
+    bench.waitTicks(20);
+    const int requests = bench.driver.log().size();
+    bench.waitTicks(400);
+    QCOMPARE(bench.driver.log().size(), requests);
+    // The read-outs keep the last values received.
+    QCOMPARE(form.ldSetCurrent->text(), QStringLiteral("700"));
+
+    // The unit is still there: opening again resumes the polls.
+    form.btn_comSet->click();
+    QCOMPARE(bench.probe->portState(), 1);
+    QVERIFY(runUntil([&] { return bench.driver.log().size() > requests; }));
+}
+
+QTEST_MAIN(tst_E2eSimulator)
+#include "tst_e2e_simulator.moc"
