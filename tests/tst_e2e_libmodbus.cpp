@@ -7,6 +7,8 @@
 #include "registermap.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +22,33 @@
 #include <thread>
 
 namespace {
+
+// Runs the event loop until done() holds or timeoutMs has passed. QTest::qWait and the QTRY
+// macros sleep 10 ms between event passes, so the panel's 1 ms tick would run about every 10 ms
+// and a sweep would take seven seconds instead of 0.7.
+template <typename Done> bool runUntil(Done done, int timeoutMs = 20000)
+{
+    if (done())
+        return true;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.hasExpired(timeoutMs))
+            loop.quit();
+    });
+    check.start(1);
+    loop.exec();
+    return done();
+}
+
+#define WAIT_COMPARE(actual, expected)                                                             \
+    do {                                                                                           \
+        runUntil([&] { return (actual) == (expected); });                                          \
+        QCOMPARE(actual, expected);                                                                \
+    } while (false)
 
 // libmodbus serving holding registers 30000..40199 on a file descriptor, in its own thread.
 class LibmodbusSlave
@@ -115,29 +144,29 @@ void tst_E2eLibmodbus::pollsAndWrites()
     form.btn_comSet->click();
     QCOMPARE(probe.portState(), 1);
 
-    // One sweep of the seven registers takes 700 ticks; allow for a slow machine.
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldState->text(), QStringLiteral("Work"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldMaxCur->text(), QStringLiteral("2000"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.tecRtTemp->text(), QStringLiteral("25.34"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldSetPower->text(), QStringLiteral("12.34"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldSetCurrent->text(), QStringLiteral("1500"), 10000);
+    // One sweep of the seven registers takes 700 ticks; the waits allow for a slow machine.
+    WAIT_COMPARE(form.ldState->text(), QStringLiteral("Work"));
+    WAIT_COMPARE(form.ldMaxCur->text(), QStringLiteral("2000"));
+    WAIT_COMPARE(form.tecRtTemp->text(), QStringLiteral("25.34"));
+    WAIT_COMPARE(form.ldSetPower->text(), QStringLiteral("12.34"));
+    WAIT_COMPARE(form.ldSetCurrent->text(), QStringLiteral("1500"));
     QCOMPARE(form.ldState->styleSheet(), QStringLiteral("color: rgb(0,255,0);"));
     QCOMPARE(probe.deviceStatus().maxCurrent, quint16(2000));
 
     // A current within the limit reaches the slave and comes back in the read-out.
     form.edLdSetCurrent->setText(QStringLiteral("1800"));
     form.btnSetLdCurrent->click();
-    QTRY_COMPARE_WITH_TIMEOUT(slave.get(LdCurrentSetting), quint16(1800), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldSetCurrent->text(), QStringLiteral("1800"), 10000);
+    WAIT_COMPARE(slave.get(LdCurrentSetting), quint16(1800));
+    WAIT_COMPARE(form.ldSetCurrent->text(), QStringLiteral("1800"));
 
     form.btnSetLdOff->click();
-    QTRY_COMPARE_WITH_TIMEOUT(slave.get(LdSwitch), quint16(0), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldState->text(), QStringLiteral("Stop"), 10000);
+    WAIT_COMPARE(slave.get(LdSwitch), quint16(0));
+    WAIT_COMPARE(form.ldState->text(), QStringLiteral("Stop"));
     QCOMPARE(form.ldState->styleSheet(), QStringLiteral("color: rgb(255, 3, 3);"));
 
     form.btnSetLdOn->click();
-    QTRY_COMPARE_WITH_TIMEOUT(slave.get(LdSwitch), quint16(1), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(form.ldState->text(), QStringLiteral("Work"), 10000);
+    WAIT_COMPARE(slave.get(LdSwitch), quint16(1));
+    WAIT_COMPARE(form.ldState->text(), QStringLiteral("Work"));
 
     form.btn_comSet->click();
     QCOMPARE(probe.portState(), 0);
