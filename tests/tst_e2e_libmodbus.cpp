@@ -1,5 +1,6 @@
 // The panel against a Modbus RTU slave built on libmodbus, on the other end of a
 // pseudo-terminal: our frames and CRC have to satisfy independent code.
+#include "eventwait.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
@@ -7,8 +8,6 @@
 #include "registermap.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,33 +21,6 @@
 #include <thread>
 
 namespace {
-
-// Runs the event loop until done() holds or timeoutMs has passed. QTest::qWait and the QTRY
-// macros sleep 10 ms between event passes, so the panel's 1 ms tick would run about every 10 ms
-// and a sweep would take seven seconds instead of 0.7.
-template <typename Done> bool runUntil(Done done, int timeoutMs = 20000)
-{
-    if (done())
-        return true;
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.hasExpired(timeoutMs))
-            loop.quit();
-    });
-    check.start(1);
-    loop.exec();
-    return done();
-}
-
-#define WAIT_COMPARE(actual, expected)                                                             \
-    do {                                                                                           \
-        runUntil([&] { return (actual) == (expected); });                                          \
-        QCOMPARE(actual, expected);                                                                \
-    } while (false)
 
 // libmodbus serving holding registers 30000..40199 on a file descriptor, in its own thread.
 class LibmodbusSlave

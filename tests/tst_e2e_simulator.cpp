@@ -1,6 +1,7 @@
 // The panel against our simulated driver, both in this process, over a real pseudo-terminal and
 // the panel's own QSerialPort: what the operator sees and what reaches the unit.
 #include "dialogcatcher.h"
+#include "eventwait.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
@@ -24,33 +25,6 @@ namespace {
 
 const QString Green = QStringLiteral("color: rgb(0,255,0);");
 const QString Red = QStringLiteral("color: rgb(255, 3, 3);");
-
-// Runs the event loop until done() holds or timeoutMs has passed. QTest::qWait and the QTRY
-// macros sleep 10 ms between event passes, which lets the panel's 1 ms tick run only about
-// every 10 ms; a real event loop keeps the tick at its pace.
-bool runUntil(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    if (done())
-        return true;
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.hasExpired(timeoutMs))
-            loop.quit();
-    });
-    check.start(1);
-    loop.exec();
-    return done();
-}
-
-#define WAIT_COMPARE(actual, expected)                                                             \
-    do {                                                                                           \
-        runUntil([&] { return (actual) == (expected); });                                          \
-        QCOMPARE(actual, expected);                                                                \
-    } while (false)
 
 int writesIn(const SimulatedDriver &driver)
 {
