@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <ctime>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace BenchClock {
@@ -36,6 +37,13 @@ qint64 threadCpuNs(pthread_t thread)
     if (pthread_getcpuclockid(thread, &clock) != 0)
         return 0;
     return read(clock);
+}
+
+qint64 threadWakeups()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 qint64 peakRssKiB()

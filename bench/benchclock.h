@@ -12,6 +12,8 @@ namespace BenchClock {
 qint64 monotonicNs();
 qint64 processCpuNs();
 qint64 threadCpuNs(pthread_t thread);
+// Voluntary context switches of the calling thread: how often it slept and woke.
+qint64 threadWakeups();
 // Peak resident set size of this process (VmHWM), in KiB.
 qint64 peakRssKiB();
 // When this process started, on the monotonic clock, from /proc/self/stat (10 ms steps).

@@ -14,6 +14,7 @@
 #include <QEvent>
 #include <QMap>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -51,16 +52,18 @@ int runFloor(int seconds)
     first.start(1);
     second.start(1);
 
-    qint64 cpuStart = 0, ticksStart = 0, startNs = 0;
+    qint64 cpuStart = 0, ticksStart = 0, startNs = 0, wakeupsStart = 0;
     QTimer::singleShot(1000, [&] {
         startNs = BenchClock::monotonicNs();
         cpuStart = BenchClock::processCpuNs();
         ticksStart = ticks;
+        wakeupsStart = BenchClock::threadWakeups();
     });
     QTimer::singleShot(1000 + seconds * 1000, [&] {
         const double wall = BenchClock::monotonicNs() - startNs;
         put("cpu_percent", (BenchClock::processCpuNs() - cpuStart) / wall * 100);
         put("ticks_per_second", (ticks - ticksStart) / (wall / 1e9));
+        put("wakeups_per_second", (BenchClock::threadWakeups() - wakeupsStart) / (wall / 1e9));
         put("peak_rss_kib", BenchClock::peakRssKiB());
         QCoreApplication::quit();
     });
@@ -78,6 +81,7 @@ int runPanel(const PanelRun::Options &options)
     put("seconds", result.seconds);
     put("ticks_per_second", result.ticksPerSecond);
     put("polls_per_second", result.pollsPerSecond);
+    put("wakeups_per_second", result.wakeupsPerSecond);
     put("cpu_percent", result.cpuPercent);
     put("sim_cpu_percent", result.simCpuPercent);
     put("peak_rss_kib", result.peakRssKiB);
@@ -127,31 +131,45 @@ int runStartup(qint64 startedNs)
     return 0;
 }
 
-// Runs this program again with the given mode and reads its "key value" lines.
+// This program again in a child mode, printing "key value" lines.
+class Child
+{
+public:
+    explicit Child(const QStringList &arguments) : arguments(arguments)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList args = arguments;
+        if (arguments.first() == QLatin1String("--startup"))
+            args << QStringLiteral("--started-ns") << QString::number(BenchClock::monotonicNs());
+        process.start(QCoreApplication::applicationFilePath(), args);
+    }
+
+    bool finish(Figures &figures)
+    {
+        if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0) {
+            std::fprintf(stderr, "ldpanel-bench: %s failed\n", qPrintable(arguments.join(' ')));
+            return false;
+        }
+        const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            const int space = line.indexOf(' ');
+            if (space > 0)
+                figures.insert(QString::fromUtf8(line.left(space)),
+                               QString::fromUtf8(line.mid(space + 1)));
+        }
+        return true;
+    }
+
+private:
+    QStringList arguments;
+    QProcess process;
+};
+
 bool runChild(const QStringList &arguments, Figures &figures)
 {
-    QProcess child;
-    child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-    QProcess::ProcessChannelMode mode = QProcess::ForwardedErrorChannel;
-    child.setProcessChannelMode(mode);
-    QStringList args = arguments;
-    if (arguments.first() == QLatin1String("--startup"))
-        args << QStringLiteral("--started-ns") << QString::number(BenchClock::monotonicNs());
-    child.start(QCoreApplication::applicationFilePath(), args);
-    if (!child.waitForFinished(600000) || child.exitStatus() != QProcess::NormalExit ||
-        child.exitCode() != 0) {
-        std::fprintf(stderr, "ldpanel-bench: %s failed\n", qPrintable(arguments.join(' ')));
-        return false;
-    }
-    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
-    for (const QByteArray &line : lines) {
-        const int space = line.indexOf(' ');
-        if (space > 0)
-            figures.insert(QString::fromUtf8(line.left(space)),
-                           QString::fromUtf8(line.mid(space + 1)));
-    }
-    return true;
+    Child child(arguments);
+    return child.finish(figures);
 }
 
 double number(const Figures &figures, const char *key)
@@ -167,13 +185,20 @@ const char *verdict(bool met)
 int runAll(int seconds, int minChanges, int starts)
 {
     const QString secondsText = QString::number(seconds);
-    Figures floor1, panel, floor2;
-    if (!runChild({QStringLiteral("--floor"), secondsText}, floor1) ||
-        !runChild({QStringLiteral("--panel"), secondsText, QStringLiteral("--min-changes"),
-                   QString::number(minChanges)},
-                  panel) ||
-        !runChild({QStringLiteral("--floor"), secondsText}, floor2))
+    // The floor alone first, then a floor alongside the panel: the two processes run at the
+    // same time on the two cores, so both see the same load from anything else on the machine.
+    Figures alone, beside, panel;
+    if (!runChild({QStringLiteral("--floor"), secondsText}, alone))
         return 1;
+    {
+        Child panelChild({QStringLiteral("--panel"), secondsText, QStringLiteral("--min-changes"),
+                          QString::number(minChanges)});
+        // The panel's window opens once the device is online and a second has passed.
+        QThread::msleep(500);
+        Child floorChild({QStringLiteral("--floor"), secondsText});
+        if (!floorChild.finish(beside) || !panelChild.finish(panel))
+            return 1;
+    }
     QVector<double> startups;
     for (int i = 0; i < starts; ++i) {
         Figures start;
@@ -182,9 +207,8 @@ int runAll(int seconds, int minChanges, int starts)
         startups.append(number(start, "startup_ms"));
     }
 
-    const double floorCpu = (number(floor1, "cpu_percent") + number(floor2, "cpu_percent")) / 2;
-    const double floorTicks =
-        (number(floor1, "ticks_per_second") + number(floor2, "ticks_per_second")) / 2;
+    const double floorCpu = number(beside, "cpu_percent");
+    const double floorTicks = number(beside, "ticks_per_second");
     const double panelCpu = number(panel, "cpu_percent");
     const double panelTicks = number(panel, "ticks_per_second");
     const double ratio = floorCpu > 0 ? panelCpu / floorCpu : 0;
@@ -201,10 +225,13 @@ int runAll(int seconds, int minChanges, int starts)
                 panelTicks > 0 ? polls / panelTicks * 1000 : 0);
     std::printf("panel CPU: %.2f %% of one core over %.0f s (simulator thread excluded: %.2f %%)\n",
                 panelCpu, number(panel, "seconds"), number(panel, "sim_cpu_percent"));
-    std::printf("floor CPU: %.2f %% of one core (before %.2f, after %.2f); panel/floor %.2f\n",
-                floorCpu, number(floor1, "cpu_percent"), number(floor2, "cpu_percent"), ratio);
+    std::printf("floor CPU: %.2f %% of one core alongside the panel (%.2f %% alone before it); "
+                "panel/floor %.2f\n",
+                floorCpu, number(alone, "cpu_percent"), ratio);
+    std::printf("GUI thread wake-ups per second: panel %.0f, floor %.0f\n",
+                number(panel, "wakeups_per_second"), number(beside, "wakeups_per_second"));
     std::printf("peak resident memory: %.1f MiB (floor process %.1f MiB)\n", rssMiB,
-                number(floor1, "peak_rss_kib") / 1024);
+                number(beside, "peak_rss_kib") / 1024);
     std::printf("reply-to-display latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms "
                 "over %d changes (collected for %.0f s)\n",
                 number(panel, "latency_median_ms"), p99, number(panel, "latency_max_ms"), changes,
@@ -232,6 +259,11 @@ int main(int argc, char *argv[])
         const QByteArray arg(argv[i]);
         if (arg == "--floor" || arg == "--panel" || arg == "--startup")
             child = true;
+    }
+    if (child) {
+        // As the panel's own main() (app/main.cpp) sets them.
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
     }
     std::unique_ptr<QCoreApplication> app(child ? new QApplication(argc, argv)
                                                 : new QCoreApplication(argc, argv));

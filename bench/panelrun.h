@@ -28,8 +28,9 @@ public:
         double seconds = 0; // length of the CPU window
         double ticksPerSecond = 0;
         double pollsPerSecond = 0;
-        double cpuPercent = 0;    // the process less the driver's thread
-        double simCpuPercent = 0; // the driver's thread alone
+        double wakeupsPerSecond = 0; // of the GUI thread
+        double cpuPercent = 0;       // the process less the driver's thread
+        double simCpuPercent = 0;    // the driver's thread alone
         qint64 peakRssKiB = 0;
         double latencySeconds = 0; // how long changes were collected
         QVector<double> latenciesMs;
