@@ -137,7 +137,26 @@ void ModbusMaster::listen()
     if (responseBuffer.length < 2)
         return;
     ++pollTable.phase;
+    examine();
+}
 
+bool ModbusMaster::examineNow(bool portOpen)
+{
+    if (!portOpen || !writeQueue.isEmpty() || pollTable.count == 0)
+        return false;
+    // Only where the next tick would listen; a send or slot-over tick handles bursts itself.
+    if (pollTable.phase == PollTable::SendPhase || pollTable.phase >= PollTable::SlotOver)
+        return false;
+    // A burst too short to test changes the slot's count on its tick; leave it to the tick.
+    if (responseBuffer.ready != 1 || responseBuffer.length < 2)
+        return false;
+    responseBuffer.ready = 0;
+    examine();
+    return true;
+}
+
+void ModbusMaster::examine()
+{
     // One answer per request: once the slot has its answer, or before any request went out,
     // a burst answers nothing (though it may be a late reply we were waiting for).
     if (!pollTable.awaitingReply) {

@@ -36,6 +36,11 @@ public:
 
     void step(bool portOpen, MasterLink &link);
 
+    // Examines a burst as soon as it has arrived instead of at the next tick, so a reply shows a
+    // tick sooner. The slot keeps its length: the next tick counts on as if it had examined the
+    // burst itself. False when the next tick has to handle the burst.
+    bool examineNow(bool portOpen);
+
     // Builds the function 06 frame for slave 1 and pushes it. On success the delay restarts and
     // a write is pending; on refusal nothing changes. Returns the push result.
     int queueWrite(int reg, int value);
@@ -43,6 +48,7 @@ public:
 private:
     void sendTick(MasterLink &link);
     void listen();
+    void examine();
     // True when the waiting burst is a well-formed answer with the given function code.
     bool burstAnswers(quint8 function) const;
     // Counts the waiting burst if it is one of the late replies still expected.

@@ -133,6 +133,10 @@ private Q_SLOTS:
     void responseBufferLimit();
     void lateRepliesNeverReachAnotherRow_data();
     void lateRepliesNeverReachAnotherRow();
+    void examiningOnArrivalKeepsTheCycle_data();
+    void examiningOnArrivalKeepsTheCycle();
+    void examiningOnArrivalLeavesOtherTicksAlone_data();
+    void examiningOnArrivalLeavesOtherTicksAlone();
 };
 
 void TestModbusMaster::traceFormat_data()
@@ -608,4 +612,87 @@ void TestModbusMaster::lateRepliesNeverReachAnotherRow()
     }
     // Slower, but every register still gets read.
     QCOMPARE(rowsRead.size(), RegisterMap::PollRowCount);
+}
+
+void TestModbusMaster::examiningOnArrivalKeepsTheCycle_data()
+{
+    QTest::addColumn<int>("delay");
+    QTest::newRow("prompt") << 4;
+    QTest::newRow("mid-slot") << 60;
+    QTest::newRow("late") << 150;
+}
+
+void TestModbusMaster::examiningOnArrivalKeepsTheCycle()
+{
+    QFETCH(int, delay);
+
+    // The same device answers two masters; one examines each burst on arrival. Both must send
+    // the same frames on the same ticks and end with the same table.
+    Bench onTick, onArrival;
+    QMap<int, QByteArray> due[2];
+    Bench *benches[2] = {&onTick, &onArrival};
+    for (int t = 0; t < 3000; ++t) {
+        for (int b = 0; b < 2; ++b) {
+            Bench &bench = *benches[b];
+            if (due[b].contains(bench.ticks + 1)) {
+                bench.deliver(due[b].take(bench.ticks + 1));
+                if (b == 1 && bench.master.examineNow(true))
+                    QCOMPARE(bench.response.ready, quint8(0));
+            }
+            const int before = bench.sent.size();
+            bench.tick();
+            if (bench.sent.size() > before) {
+                const QByteArray &request = bench.sent.last().bytes;
+                due[b][bench.ticks + delay] = readReply(quint16(quint8(request[3]) + t));
+            }
+        }
+    }
+    QCOMPARE(onArrival.sent.size(), onTick.sent.size());
+    for (int i = 0; i < onTick.sent.size(); ++i) {
+        QCOMPARE(onArrival.sent[i].tick, onTick.sent[i].tick);
+        QCOMPARE(onArrival.sent[i].bytes, onTick.sent[i].bytes);
+    }
+    QCOMPARE(onArrival.table.cursor, onTick.table.cursor);
+    QCOMPARE(onArrival.table.phase, onTick.table.phase);
+    for (int row = 0; row < RegisterMap::PollRowCount; ++row)
+        QCOMPARE(onArrival.table.entries[row].value, onTick.table.entries[row].value);
+    QCOMPARE(onArrival.deviceOnline, quint8(1));
+}
+
+void TestModbusMaster::examiningOnArrivalLeavesOtherTicksAlone_data()
+{
+    QTest::addColumn<int>("ticksBefore"); // ticks run before the burst arrives
+    QTest::addColumn<bool>("portOpen");
+    QTest::addColumn<bool>("writeQueued");
+    QTest::addColumn<QByteArray>("burst");
+    QTest::addColumn<bool>("examined");
+
+    const QByteArray reply = readReply(100);
+    QTest::newRow("listening") << 5 << true << false << reply << true;
+    QTest::newRow("last listening tick next") << 99 << true << false << reply << true;
+    QTest::newRow("send tick next") << 101 << true << false << reply << false;
+    QTest::newRow("slot over next") << 100 << true << false << reply << false;
+    QTest::newRow("port closed") << 5 << false << false << reply << false;
+    QTest::newRow("write queued") << 5 << true << true << reply << false;
+    QTest::newRow("one byte") << 5 << true << false << QByteArray(1, '\x01') << false;
+}
+
+void TestModbusMaster::examiningOnArrivalLeavesOtherTicksAlone()
+{
+    QFETCH(int, ticksBefore);
+    QFETCH(bool, portOpen);
+    QFETCH(bool, writeQueued);
+    QFETCH(QByteArray, burst);
+    QFETCH(bool, examined);
+
+    Bench bench;
+    bench.tick(ticksBefore);
+    if (writeQueued)
+        bench.master.queueWrite(RegisterMap::LdSwitch, 1);
+    bench.deliver(burst);
+    const quint16 phase = bench.table.phase;
+    QCOMPARE(bench.master.examineNow(portOpen), examined);
+    QCOMPARE(bench.table.phase, phase);
+    QCOMPARE(bench.response.ready, quint8(examined ? 0 : 1));
+    QCOMPARE(bench.table.entries[0].value, quint16(examined ? 100 : 0));
 }
