@@ -97,35 +97,34 @@ int Hcom::comTakeData(quint8 *dest, quint16 &length)
 
 void Hcom::comRead()
 {
-    if (rxTimer)
-        rxTimer->stop();
+    // The receive timer keeps running between polls: a repeating QTimer never piles up missed
+    // timeouts, and stopping and restarting it on every poll was a measurable share of the
+    // panel's CPU.
 
     // After a close the poll goes on and simply finds nothing; reading a closed device would
     // put a warning in the log on every poll.
     if (serialPort->isOpen()) {
-        pendingBytes = serialPort->readAll();
+        // Most polls find nothing; skip the read then.
+        if (serialPort->bytesAvailable() > 0)
+            pendingBytes = serialPort->readAll();
         // A line that has gone away (device unplugged, far end of a virtual link closed) keeps
         // the port reporting read errors as fast as the event loop turns. Close it here; the
         // poll carries on as after comClose, and the operator's next click closes and re-opens.
         const QSerialPort::SerialPortError error = serialPort->error();
         if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
             serialPort->close();
-    } else {
-        pendingBytes.clear();
     }
 
     switch (rx.poll(pendingBytes.constData(), pendingBytes.size())) {
-    case BurstAssembler::Poll::Stored:
-        pendingBytes.clear();
-        break;
     case BurstAssembler::Poll::Completed:
         Q_EMIT readSignal();
         break;
+    case BurstAssembler::Poll::Stored:
     case BurstAssembler::Poll::Quiet:
     case BurstAssembler::Poll::Discarded:
         break;
     }
-
-    if (rxTimer)
-        rxTimer->start(RxPollMs);
+    // Kept or discarded, the bytes of this poll are done with.
+    if (!pendingBytes.isEmpty())
+        pendingBytes.clear();
 }

@@ -8,8 +8,10 @@
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
 #include "ptypair.h"
+#include "rtutestbytes.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTimer>
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void portListFillsDropDown();
     void handOver_data();
     void handOver();
+    void replyShownOnArrival();
     void openAndClose_data();
     void openAndClose();
     void failedOpenKeepsLabel_data();
@@ -124,6 +127,9 @@ void tst_PortSelection::handOver()
     panel.probe.storeResponse(reinterpret_cast<const quint8 *>(earlier.constData()), 3);
     ResponseBuffer &buffer = panel.probe.responseBuffer();
     buffer.ready = 0;
+    // The master examines a burst on arrival while it listens; with its send tick next it
+    // leaves the burst in the buffer for the tick, so the buffer shows what was handed over.
+    panel.probe.pollTable().phase = PollTable::SendPhase;
 
     const QByteArray burst = pattern(size, size);
     QVERIFY(pty.write(burst));
@@ -138,6 +144,37 @@ void tst_PortSelection::handOver()
     // Taken either way: the channel is idle and ready for the next reply.
     QCOMPARE(channel.rxState(), 0);
     QCOMPARE(channel.rxCount(), 0);
+
+    panel.click();
+}
+
+void tst_PortSelection::replyShownOnArrival()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    panel.choose(pty.slavePath());
+    panel.click();
+    HcomProbe channel(panel.probe.com());
+    channel.holdTimer();
+
+    // The master is listening for the answer to its maximum-current request.
+    PollTable &table = panel.probe.pollTable();
+    table.phase = 5;
+    table.awaitingReply = true;
+    const QByteArray reply = RtuTestBytes::withCrc(RtuTestBytes::hex("01 03 02 07 D0"));
+    QVERIFY(pty.write(reply));
+    QVERIFY(channel.waitBuffered(reply.size()));
+    channel.poll();
+    QVERIFY(channel.emptyPolls(5));
+
+    // No tick has run: the burst was examined and shown as it arrived, the slot's count kept.
+    QCOMPARE(table.entries[0].value, quint16(2000));
+    QCOMPARE(panel.probe.deviceOnline(), quint8(1));
+    QCOMPARE(int(table.cursor), 1);
+    QCOMPARE(int(table.phase), 5);
+    QCOMPARE(panel.probe.form().ldMaxCur->text(), QStringLiteral("2000"));
+    QCOMPARE(int(panel.probe.responseBuffer().ready), 0);
 
     panel.click();
 }
