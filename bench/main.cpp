@@ -7,6 +7,7 @@
 #include "benchclock.h"
 #include "mainwindow.h"
 #include "panelrun.h"
+#include "pseudoterminal.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -14,6 +15,7 @@
 #include <QEvent>
 #include <QMap>
 #include <QProcess>
+#include <QSerialPort>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -42,8 +44,19 @@ double percentile(QVector<double> values, double fraction)
 }
 
 // Two 1 ms timers doing nothing: what any panel with the same two timers costs at the least.
-int runFloor(int seconds)
+// With a port, a serial port is open besides on an idle pseudo-terminal: what the event loop
+// pays for watching the line, before any byte is read.
+int runFloor(int seconds, bool withPort)
 {
+    PseudoTerminal pty;
+    QSerialPort port;
+    if (withPort) {
+        port.setPortName(pty.open() ? pty.slavePath() : QString());
+        if (!port.open(QIODevice::ReadWrite)) {
+            std::fprintf(stderr, "ldpanel-bench: cannot open a pseudo-terminal for the floor\n");
+            return 1;
+        }
+    }
     QTimer first;
     QTimer second;
     qint64 ticks = 0;
@@ -187,7 +200,7 @@ int runAll(int seconds, int minChanges, int starts)
     const QString secondsText = QString::number(seconds);
     // The floor alone first, then a floor alongside the panel: the two processes run at the
     // same time on the two cores, so both see the same load from anything else on the machine.
-    Figures alone, beside, panel;
+    Figures alone, beside, besidePort, panel;
     if (!runChild({QStringLiteral("--floor"), secondsText}, alone))
         return 1;
     {
@@ -196,7 +209,9 @@ int runAll(int seconds, int minChanges, int starts)
         // The panel's window opens once the device is online and a second has passed.
         QThread::msleep(500);
         Child floorChild({QStringLiteral("--floor"), secondsText});
-        if (!floorChild.finish(beside) || !panelChild.finish(panel))
+        Child portChild({QStringLiteral("--floor-port"), secondsText});
+        if (!floorChild.finish(beside) || !portChild.finish(besidePort) ||
+            !panelChild.finish(panel))
             return 1;
     }
     QVector<double> startups;
@@ -228,6 +243,10 @@ int runAll(int seconds, int minChanges, int starts)
     std::printf("floor CPU: %.2f %% of one core alongside the panel (%.2f %% alone before it); "
                 "panel/floor %.2f\n",
                 floorCpu, number(alone, "cpu_percent"), ratio);
+    const double portCpu = number(besidePort, "cpu_percent");
+    std::printf("floor with an open, idle serial port: %.2f %% of one core alongside the panel; "
+                "panel/that %.2f\n",
+                portCpu, portCpu > 0 ? panelCpu / portCpu : 0);
     std::printf("GUI thread wake-ups per second: panel %.0f, floor %.0f\n",
                 number(panel, "wakeups_per_second"), number(beside, "wakeups_per_second"));
     std::printf("peak resident memory: %.1f MiB (floor process %.1f MiB)\n", rssMiB,
@@ -257,7 +276,7 @@ int main(int argc, char *argv[])
     bool child = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        if (arg == "--floor" || arg == "--panel" || arg == "--startup")
+        if (arg == "--floor" || arg == "--floor-port" || arg == "--panel" || arg == "--startup")
             child = true;
     }
     if (child) {
@@ -288,6 +307,9 @@ int main(int argc, char *argv[])
                                           QStringLiteral("n"), QStringLiteral("5"));
     const QCommandLineOption floorOption(QStringLiteral("floor"),
                                          QStringLiteral("Child: the floor alone."));
+    const QCommandLineOption floorPortOption(
+        QStringLiteral("floor-port"),
+        QStringLiteral("Child: the floor with an idle serial port open on a pseudo-terminal."));
     const QCommandLineOption panelOption(QStringLiteral("panel"),
                                          QStringLiteral("Child: the panel alone."));
     const QCommandLineOption startupOption(QStringLiteral("startup"),
@@ -295,8 +317,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption startedOption(QStringLiteral("started-ns"),
                                            QStringLiteral("Child: when the parent started it."),
                                            QStringLiteral("ns"));
-    parser.addOptions({secondsOption, changesOption, startsOption, floorOption, panelOption,
-                       startupOption, startedOption});
+    parser.addOptions({secondsOption, changesOption, startsOption, floorOption, floorPortOption,
+                       panelOption, startupOption, startedOption});
     parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("For a child mode."),
                                  QStringLiteral("[seconds]"));
     parser.process(*app);
@@ -311,8 +333,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    if (parser.isSet(floorOption))
-        return runFloor(seconds);
+    if (parser.isSet(floorOption) || parser.isSet(floorPortOption))
+        return runFloor(seconds, parser.isSet(floorPortOption));
     if (parser.isSet(panelOption)) {
         PanelRun::Options options;
         options.cpuSeconds = seconds;

@@ -1,6 +1,7 @@
 #include "panelrun.h"
 
 #include "benchclock.h"
+#include "hcom.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
 #include "registermap.h"
@@ -163,26 +164,32 @@ PanelRun::Result PanelRun::run(const Options &options)
         int readsStart = 0;
         QEventLoop loop;
 
-        // Runs right after the window's own tick slot, connected later to the same timer: a
-        // label the tick changed is seen within that tick.
+        // The labels are only looked at for a while after each reply, so that watching them
+        // adds next to nothing to the panel's CPU time.
+        auto watchLabels = [&](qint64 now) {
+            if (phase < Measuring || now - shared.latestReplyNs >= WatchNs)
+                return;
+            for (int i = 0; i < LabelCount; ++i) {
+                const QString text = labels[i]->text();
+                if (text == shown[i])
+                    continue;
+                shown[i] = text;
+                // Only a change brought by a reply written since the label last changed.
+                const qint64 replyNs = shared.lastReplyNs[i];
+                if (replyNs > changedAtNs[i] && replyNs >= collectStartNs)
+                    result.latenciesMs.append((now - replyNs) / 1e6);
+                changedAtNs[i] = now;
+            }
+        };
+        // A reply is shown in the receive poll that completes its burst, or failing that on the
+        // next tick. Both watchers are connected after the window's own slots on the same
+        // signals, so each runs right after the window has written its labels.
+        QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
+                         [&] { watchLabels(BenchClock::monotonicNs()); });
         QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
             ++ticks;
             const qint64 now = BenchClock::monotonicNs();
-            // The labels are only looked at for a while after each reply, so that watching
-            // them adds next to nothing to the panel's CPU time.
-            if (phase >= Measuring && now - shared.latestReplyNs < WatchNs) {
-                for (int i = 0; i < LabelCount; ++i) {
-                    const QString text = labels[i]->text();
-                    if (text == shown[i])
-                        continue;
-                    shown[i] = text;
-                    // Only a change brought by a reply written since the label last changed.
-                    const qint64 replyNs = shared.lastReplyNs[i];
-                    if (replyNs > changedAtNs[i] && replyNs >= collectStartNs)
-                        result.latenciesMs.append((now - replyNs) / 1e6);
-                    changedAtNs[i] = now;
-                }
-            }
+            watchLabels(now);
             switch (phase) {
             case WaitOnline:
                 if (probe.deviceOnline() == 1) {
