@@ -1,5 +1,6 @@
 // Arbitrary bursts through the response buffer into the master step, over many ticks.
-// Input: a sequence of commands. Checked on every tick:
+// Input: a sequence of commands. Checked on every tick, and on each examination of a burst as
+// it arrives (as the window does from its receive slot):
 //  - a register value changes only through a CRC-valid function 03 reply of at least 7 bytes,
 //    and then to the value that reply carries, in the row under the cursor;
 //  - cursor stays below count; phase stays within 0..100.
@@ -85,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
 
-        int ticks = 1 + in.byte() % 150;
-        while (ticks-- > 0) {
+        // Each check covers one call: a tick, or the examination as a burst arrives.
+        auto checked = [&](bool tick) {
             quint16 before[PollTable::Capacity];
             for (int i = 0; i < PollTable::Capacity; ++i)
                 before[i] = table.entries[i].value;
@@ -96,7 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const quint16 length = response.length;
             std::memcpy(burst, response.data, length);
 
-            master.step(portOpen, link);
+            if (tick)
+                master.step(portOpen, link);
+            else
+                master.examineNow(portOpen);
 
             check(table.cursor < table.count);
             check(table.phase <= PollTable::SlotOver);
@@ -110,7 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 check(burst[1] == RegisterMap::FunctionReadHolding);
                 check(table.entries[i].value == (burst[3] << 8 | burst[4]));
             }
-        }
+        };
+
+        const uint8_t timing = in.byte();
+        // The window examines a burst as soon as it is stored, then the ticks go on.
+        if ((op % 4) <= 1 && (timing & 0x80))
+            checked(false);
+        int ticks = 1 + (timing & 0x7F) % 150;
+        while (ticks-- > 0)
+            checked(true);
     }
     return 0;
 }
