@@ -73,7 +73,7 @@ void ModbusMaster::sendTick(MasterLink &link)
     // A burst still waiting answers an earlier request; crediting it to this one would put
     // another register's value here.
     if (responseBuffer.ready == 1) {
-        noteLateReply();
+        noteBurst();
         responseBuffer.ready = 0;
     }
 
@@ -88,14 +88,19 @@ void ModbusMaster::sendTick(MasterLink &link)
     }
 
     if (pollTable.settling) {
-        if (pollTable.lateReplies > 0 && pollTable.heardLate) {
-            pollTable.heardLate = false;
+        // Anything heard, noise included, may be a late reply that noise spoiled, so only a
+        // whole slot of silence ends the wait early. A line that never falls silent gets a
+        // bounded wait: no reply comes a second late.
+        if (pollTable.lateReplies > 0 && pollTable.heardInSlot &&
+            ++pollTable.quietSlots < PollTable::MaxQuietSlots) {
+            pollTable.heardInSlot = false;
             pollTable.phase = 2; // one more quiet slot
             return;
         }
-        // Every late reply came, or a whole slot passed without one: the rest are lost.
+        // Every late reply came, or the line stayed silent for a slot: the rest are lost.
         pollTable.settling = false;
         pollTable.lateReplies = 0;
+        pollTable.quietSlots = 0;
     }
 
     if (entry.functionCode == RegisterMap::FunctionReadHolding)
@@ -119,12 +124,12 @@ bool ModbusMaster::burstAnswers(quint8 function) const
            function == RegisterMap::FunctionWriteMultiple;
 }
 
-void ModbusMaster::noteLateReply()
+void ModbusMaster::noteBurst()
 {
-    if (pollTable.lateReplies > 0 && burstAnswers(pollTable.lateFunction)) {
+    if (pollTable.settling)
+        pollTable.heardInSlot = true;
+    if (pollTable.lateReplies > 0 && burstAnswers(pollTable.lateFunction))
         --pollTable.lateReplies;
-        pollTable.heardLate = true;
-    }
 }
 
 void ModbusMaster::listen()
@@ -134,8 +139,10 @@ void ModbusMaster::listen()
         return;
     }
     responseBuffer.ready = 0;
-    if (responseBuffer.length < 2)
+    if (responseBuffer.length < 2) {
+        noteBurst();
         return;
+    }
     ++pollTable.phase;
     examine();
 }
@@ -160,7 +167,7 @@ void ModbusMaster::examine()
     // One answer per request: once the slot has its answer, or before any request went out,
     // a burst answers nothing (though it may be a late reply we were waiting for).
     if (!pollTable.awaitingReply) {
-        noteLateReply();
+        noteBurst();
         return;
     }
 
@@ -176,7 +183,8 @@ void ModbusMaster::examine()
     // Late replies for this row may still be on their way: wait them out before the next row.
     if (pollTable.lateReplies > 0) {
         pollTable.settling = true;
-        pollTable.heardLate = true;
+        pollTable.heardInSlot = true; // the rest of this slot does not count as silence
+        pollTable.quietSlots = 0;
     }
     pollTable.cursor =
         static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);

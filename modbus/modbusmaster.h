@@ -51,8 +51,9 @@ private:
     void examine();
     // True when the waiting burst is a well-formed answer with the given function code.
     bool burstAnswers(quint8 function) const;
-    // Counts the waiting burst if it is one of the late replies still expected.
-    void noteLateReply();
+    // Notes a burst that answers no request: the line is not silent, and it may be one of the
+    // late replies still expected.
+    void noteBurst();
 
     PollTable &pollTable;
     RegisterWriteQueue &writeQueue;

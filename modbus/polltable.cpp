@@ -18,5 +18,6 @@ void PollTable::fillDefault()
     lateReplies = 0;
     lateFunction = 0;
     settling = false;
-    heardLate = false;
+    heardInSlot = false;
+    quietSlots = 0;
 }

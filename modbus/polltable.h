@@ -30,10 +30,12 @@ struct PollTable
     // Replies carry no register number, so a reply that comes after its slot ran out cannot be
     // told from the answer to the next request. The master counts such requests and, once the
     // row is answered, keeps quiet slots until their replies have come or a slot stays silent.
-    quint8 lateReplies = 0;  // requests whose slot ran out and whose reply may still come
-    quint8 lateFunction = 0; // function code of those requests
-    bool settling = false;   // waiting out late replies: no request goes out
-    bool heardLate = false;  // a late reply came in the current settling slot
+    static constexpr quint8 MaxQuietSlots = 10;
+    quint8 lateReplies = 0;   // requests whose slot ran out and whose reply may still come
+    quint8 lateFunction = 0;  // function code of those requests
+    bool settling = false;    // waiting out late replies: no request goes out
+    bool heardInSlot = false; // a burst came in the current settling slot
+    quint8 quietSlots = 0;    // settling slots so far
 };
 
 #endif // POLLTABLE_H

@@ -569,38 +569,53 @@ QTEST_APPLESS_MAIN(TestModbusMaster)
 
 void TestModbusMaster::lateRepliesNeverReachAnotherRow_data()
 {
-    QTest::addColumn<int>("delay");     // ticks from request to reply on the line
-    QTest::addColumn<int>("dropEvery"); // every Nth request goes unanswered; 0 none
+    QTest::addColumn<int>("delay");      // ticks from request to reply on the line
+    QTest::addColumn<int>("dropEvery");  // every Nth request goes unanswered; 0 none
+    QTest::addColumn<int>("spoilEvery"); // every Nth reply arrives with a broken CRC; 0 none
+    QTest::addColumn<int>("noiseEvery"); // a garbage burst every N ticks; 0 none
 
-    QTest::newRow("prompt") << 5 << 0;
-    QTest::newRow("prompt, every third dropped") << 5 << 3;
-    QTest::newRow("just inside the slot") << 97 << 0;
-    QTest::newRow("half a slot late") << 150 << 0;
-    QTest::newRow("one and a half slots late") << 250 << 0;
-    QTest::newRow("four slots late") << 420 << 0;
-    QTest::newRow("late, every fourth dropped") << 150 << 4;
+    QTest::newRow("prompt") << 5 << 0 << 0 << 0;
+    QTest::newRow("prompt, every third dropped") << 5 << 3 << 0 << 0;
+    QTest::newRow("just inside the slot") << 97 << 0 << 0 << 0;
+    QTest::newRow("half a slot late") << 150 << 0 << 0 << 0;
+    QTest::newRow("one and a half slots late") << 250 << 0 << 0 << 0;
+    QTest::newRow("four slots late") << 420 << 0 << 0 << 0;
+    QTest::newRow("late, every fourth dropped") << 150 << 4 << 0 << 0;
+    QTest::newRow("late, every third spoilt") << 250 << 0 << 3 << 0;
+    QTest::newRow("late, with noise") << 250 << 0 << 0 << 37;
+    QTest::newRow("late, spoilt and noise") << 250 << 0 << 2 << 61;
+    QTest::newRow("prompt, with constant noise") << 5 << 0 << 0 << 13;
 }
 
 void TestModbusMaster::lateRepliesNeverReachAnotherRow()
 {
     QFETCH(int, delay);
     QFETCH(int, dropEvery);
+    QFETCH(int, spoilEvery);
+    QFETCH(int, noiseEvery);
 
     // The device answers every register with its own number, so a value in the wrong row shows.
     Bench bench;
     QMap<int, QList<QByteArray>> dueReplies;
     int requests = 0;
+    int replies = 0;
     int handled = 0;
     QSet<int> rowsRead;
     for (int t = 0; t < 40000; ++t) {
         for (const QByteArray &reply : dueReplies.take(bench.ticks + 1))
             bench.deliver(reply);
+        if (noiseEvery > 0 && t % noiseEvery == 0)
+            bench.deliver(hex("01 03 9C").repeated(1 + t % 3));
         bench.tick();
         for (; handled < bench.sent.size(); ++handled) {
             const QByteArray &request = bench.sent.at(handled).bytes;
             const int reg = quint8(request[2]) << 8 | quint8(request[3]);
-            if (dropEvery == 0 || ++requests % dropEvery != 0)
-                dueReplies[bench.ticks + delay].append(readReply(quint16(reg)));
+            if (dropEvery != 0 && ++requests % dropEvery == 0)
+                continue;
+            QByteArray reply = readReply(quint16(reg));
+            if (spoilEvery != 0 && ++replies % spoilEvery == 0)
+                reply[5] = char(reply[5] ^ 0x5A);
+            dueReplies[bench.ticks + delay].append(reply);
         }
         for (int row = 0; row < RegisterMap::PollRowCount; ++row) {
             const quint16 value = bench.table.entries[row].value;
