@@ -351,6 +351,7 @@ void tst_Faults::readOutsShowOnlyWhatTheUnitHolds_data()
     QTest::newRow("noise and split replies") << 0 << 0 << 0.0 << 0 << 3 << true << false;
     QTest::newRow("replies 150 ms late") << 150 << 0 << 0.0 << 0 << 0 << false << false;
     QTest::newRow("replies 250 ms late") << 250 << 0 << 0.0 << 0 << 0 << false << false;
+    QTest::newRow("replies 250 ms late, with noise") << 250 << 0 << 0.0 << 0 << 0 << true << false;
     QTest::newRow("replies 150 ms late, with noise") << 150 << 0 << 0.0 << 0 << 0 << true << false;
 }
 
