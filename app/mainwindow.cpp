@@ -18,8 +18,8 @@ namespace {
 const char *const CurrentPattern = "[0-9]+$";
 // Kept as the driver's panel has always had it: the two unescaped points match any character,
 // and a whole number such as 25 is not complete.
-const char *const TemperaturePattern =
-    "^(([0-9]+.[0-9]*[1-9][0-9]*)|([0-9]*[1-9][0-9]*.[0-9]+)|([0-9]*[1-9][0-9]*))?\\d(\\.\\d{1,2})$";
+const char *const TemperaturePattern = "^(([0-9]+.[0-9]*[1-9][0-9]*)|([0-9]*[1-9][0-9]*.[0-9]+)|(["
+                                       "0-9]*[1-9][0-9]*))?\\d(\\.\\d{1,2})$";
 
 } // namespace
 
@@ -112,7 +112,13 @@ void MainWindow::refreshStatus()
     labels.ldSetCurrent = form->ldSetCurrent;
     labels.ldSetPower = form->ldSetPower;
     labels.ldMaxCur = form->ldMaxCur;
-    statusDisplay.show(deviceStatus, useEnglish != 0, labels);
+    StatusDisplay::Heard heard;
+    heard.ldState = pollTable.entries[RowLdOnState].heard;
+    heard.tecTemp = pollTable.entries[RowTecTemp].heard;
+    heard.current = pollTable.entries[RowCurrentSetting].heard;
+    heard.power = pollTable.entries[RowLdPower].heard;
+    heard.maxCurrent = pollTable.entries[RowMaxCurrent].heard;
+    statusDisplay.show(deviceStatus, useEnglish != 0, labels, heard);
 }
 
 // Slots with no button on this form and nothing to do.

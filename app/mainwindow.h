@@ -1,11 +1,11 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "devicestatus.h"
 #include "modbusmaster.h"
 #include "polltable.h"
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
-#include "devicestatus.h"
 #include "statusdisplay.h"
 #include "usersetpoints.h"
 

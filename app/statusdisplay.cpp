@@ -21,11 +21,17 @@ QString StatusDisplay::temperatureText(quint16 tecTemp)
 
 void StatusDisplay::show(const DeviceStatus &status, bool english, const Labels &labels)
 {
+    show(status, english, labels, Heard());
+}
+
+void StatusDisplay::show(const DeviceStatus &status, bool english, const Labels &labels,
+                         const Heard &heard)
+{
     // Any value other than 1 means the LD is stopped.
     const bool working = status.ldOnState == 1;
     const int stateWanted =
         working ? (english ? WorkEnglish : WorkChinese) : (english ? StopEnglish : StopChinese);
-    if (stateWanted != ldStateShown) {
+    if (heard.ldState && stateWanted != ldStateShown) {
         if (int(working) != ldStyleWorking) {
             labels.ldState->setStyleSheet(QString::fromLatin1(working ? WorkStyle : StopStyle));
             ldStyleWorking = working;
@@ -37,20 +43,20 @@ void StatusDisplay::show(const DeviceStatus &status, bool english, const Labels 
         ldStateShown = stateWanted;
     }
 
-    if (status.currentSetting != currentShown) {
+    if (heard.current && status.currentSetting != currentShown) {
         labels.ldSetCurrent->setText(QString::number(status.currentSetting));
         currentShown = status.currentSetting;
     }
-    if (status.ldPower != powerShown) {
+    if (heard.power && status.ldPower != powerShown) {
         labels.ldSetPower->setText(powerText(status.ldPower));
         powerShown = status.ldPower;
     }
-    if (status.maxCurrent != maxCurrentShown) {
+    if (heard.maxCurrent && status.maxCurrent != maxCurrentShown) {
         labels.ldMaxCur->setText(QString::number(status.maxCurrent));
         maxCurrentShown = status.maxCurrent;
     }
     // A reading of 0 leaves the temperature as it was.
-    if (status.tecTemp != 0 && status.tecTemp != tecTempShown) {
+    if (heard.tecTemp && status.tecTemp != 0 && status.tecTemp != tecTempShown) {
         labels.tecRtTemp->setText(temperatureText(status.tecTemp));
         tecTempShown = status.tecTemp;
     }

@@ -29,6 +29,20 @@ public:
     // 2505 gives "25.05", 2550 "25.5", 2500 "25". show() never writes a reading of 0.
     static QString temperatureText(quint16 tecTemp);
 
+    // Which read-outs hold a reading from the device. Until its register has answered, a
+    // read-out keeps the form's text: a 0 that was never read would show a working LD as
+    // stopped.
+    struct Heard
+    {
+        bool ldState = true;
+        bool tecTemp = true;
+        bool current = true;
+        bool power = true;
+        bool maxCurrent = true;
+    };
+
+    void show(const DeviceStatus &status, bool english, const Labels &labels, const Heard &heard);
+    // Every read-out heard.
     void show(const DeviceStatus &status, bool english, const Labels &labels);
 
 private:

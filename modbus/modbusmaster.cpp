@@ -174,9 +174,11 @@ void ModbusMaster::examine()
     const quint8 function = responseBuffer.data[1];
     if (!burstAnswers(function))
         return;
-    if (function == RegisterMap::FunctionReadHolding)
-        pollTable.entries[pollTable.cursor].value =
-            static_cast<quint16>(responseBuffer.data[3] << 8 | responseBuffer.data[4]);
+    if (function == RegisterMap::FunctionReadHolding) {
+        PollEntry &entry = pollTable.entries[pollTable.cursor];
+        entry.value = static_cast<quint16>(responseBuffer.data[3] << 8 | responseBuffer.data[4]);
+        entry.heard = true;
+    }
 
     deviceOnline = 1;
     pollTable.awaitingReply = false;

@@ -10,6 +10,7 @@ void PollTable::fillDefault()
         entry.registerAddress = RegisterMap::PollOrder[row];
         entry.functionCode = RegisterMap::FunctionReadHolding;
         entry.value = 0;
+        entry.heard = false;
     }
     count = RegisterMap::PollRowCount;
     cursor = 0;

@@ -9,6 +9,7 @@ struct PollEntry
     quint16 registerAddress = 0;
     quint8 functionCode = 0; // 3 read, 6 write value, anything else sends nothing
     quint16 value = 0;       // last value read (function 3) or value to write (function 6)
+    bool heard = false;      // value holds a reading from the device
 };
 
 // The registers the master visits round-robin, one 100-tick slot each.

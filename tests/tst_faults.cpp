@@ -119,16 +119,9 @@ public:
     {
         probe.useEnglish() = 1;
         sample();
-        // Until a register has been heard, its row in the poll table holds 0, and once the unit
-        // is online the read-out shows that: "Stop", "0", "0.00". A reading of 0 is never shown.
-        const QString unheard[ReadoutCount] = {QStringLiteral("Stop"), QString(),
-                                               QStringLiteral("0"), StatusDisplay::powerText(0),
-                                               QStringLiteral("0")};
-        for (int i = 0; i < ReadoutCount; ++i) {
+        // Until its register has been heard, a read-out keeps the form's text.
+        for (int i = 0; i < ReadoutCount; ++i)
             before[i].insert(history[i].constFirst());
-            if (!unheard[i].isNull())
-                before[i].insert(unheard[i]);
-        }
         // Connected after the window's own tick slot: sees the refresh of the same tick.
         QObject::connect(&probe.tickTimer(), &QTimer::timeout, [this] { sample(); });
     }
