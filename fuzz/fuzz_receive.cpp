@@ -8,30 +8,15 @@
 //  - the bytes gathered are exactly the chunks accepted since the last take, in order, and a
 //    chunk is accepted whole or not at all.
 #include "burstassembler.h"
+#include "fuzzinput.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-struct Reader
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool done() const { return at >= size; }
-    uint8_t byte() { return at < size ? data[at++] : 0; }
-};
-
-} // namespace
+using FuzzInput::check;
+using FuzzInput::Reader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

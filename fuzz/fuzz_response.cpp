@@ -5,6 +5,7 @@
 //    and then to the value that reply carries, in the row under the cursor;
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
+#include "fuzzinput.h"
 #include "modbusmaster.h"
 #include "registermap.h"
 #include "rtuframe.h"
@@ -23,22 +24,10 @@ public:
     void writeFrame(const quint8 *, quint16) override {}
 };
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-struct Reader
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool done() const { return at >= size; }
-    uint8_t byte() { return at < size ? data[at++] : 0; }
-};
-
 } // namespace
+
+using FuzzInput::check;
+using FuzzInput::Reader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

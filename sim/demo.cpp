@@ -25,7 +25,9 @@ void fail(const QString &message)
 
 int main(int argc, char *argv[])
 {
+    // As the panel's own entry sets them.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ldpanel-demo"));
 
@@ -44,14 +46,9 @@ int main(int argc, char *argv[])
     SimulatorOptions options(driver);
     options.addTo(parser);
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        fail(parser.errorText());
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (!parser.positionalArguments().isEmpty()) {
-        fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    QString error;
+    if (!SimulatorOptions::parseCommandLine(parser, error)) {
+        fail(error);
         return 2;
     }
     // A unit already at work shows every read-out live at the first look.

@@ -48,14 +48,9 @@ int main(int argc, char *argv[])
     options.addTo(parser);
     parser.addOption(quietOption);
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        fail(parser.errorText());
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (!parser.positionalArguments().isEmpty()) {
-        fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    QString error;
+    if (!SimulatorOptions::parseCommandLine(parser, error)) {
+        fail(error);
         return 2;
     }
     if (parser.isSet(portOption) == parser.isSet(ptyOption)) {

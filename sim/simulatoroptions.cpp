@@ -4,6 +4,7 @@
 #include "simulateddriver.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -109,5 +110,20 @@ bool SimulatorOptions::apply(const QCommandLineParser &parser)
     }
     driver.faults().silent = parser.isSet(silentOption);
     error.clear();
+    return true;
+}
+
+bool SimulatorOptions::parseCommandLine(QCommandLineParser &parser, QString &error)
+{
+    if (!parser.parse(QCoreApplication::arguments())) {
+        error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        return false;
+    }
     return true;
 }

@@ -18,6 +18,9 @@ public:
     explicit SimulatorOptions(SimulatedDriver &driver);
 
     void addTo(QCommandLineParser &parser) const;
+    // Parses the application's command line; shows the help and exits on --help. False, with
+    // the reason, on an unknown option or a stray argument.
+    static bool parseCommandLine(QCommandLineParser &parser, QString &error);
     // Applies the options given on the parsed command line to the driver. On a value out of
     // range, or a start current above the maximum, returns false and leaves errorString().
     bool apply(const QCommandLineParser &parser);
