@@ -4,8 +4,8 @@
 #include "faultplan.h"
 #include "lddrivermodel.h"
 #include "registermap.h"
-#include "rtuframe.h"
 #include "rtuslave.h"
+#include "rtutestbytes.h"
 
 #include <QtTest>
 
@@ -13,16 +13,8 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-bool crcOk(const QByteArray &bytes)
-{
-    return RtuFrame::passesCrc(reinterpret_cast<const quint8 *>(bytes.constData()),
-                               quint16(bytes.size()));
-}
+using RtuTestBytes::crcOk;
+using RtuTestBytes::hex;
 
 QByteArrayList answered(const QVector<RtuSlave::Exchange> &exchanges)
 {

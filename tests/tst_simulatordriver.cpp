@@ -3,7 +3,7 @@
 
 #include "lddrivermodel.h"
 #include "registermap.h"
-#include "rtuframe.h"
+#include "rtutestbytes.h"
 #include "simulateddriver.h"
 
 #include <QSerialPort>
@@ -20,16 +20,8 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-bool crcOk(const QByteArray &bytes)
-{
-    return RtuFrame::passesCrc(reinterpret_cast<const quint8 *>(bytes.constData()),
-                               quint16(bytes.size()));
-}
+using RtuTestBytes::crcOk;
+using RtuTestBytes::hex;
 
 const char *const Read40146 = "01039CD200010A63";
 const char *const Reply3000 = "0103020BB8BF06";

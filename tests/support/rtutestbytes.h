@@ -41,6 +41,16 @@ inline QByteArray withCrc(const char *text)
     return withCrc(hex(text));
 }
 
+// True when the last two bytes are the CRC of the ones before, low byte first.
+inline bool crcOk(const QByteArray &bytes)
+{
+    if (bytes.size() < 2)
+        return false;
+    const quint16 crc = bitwiseCrc(bytes.left(bytes.size() - 2));
+    return static_cast<quint8>(bytes[bytes.size() - 2]) == (crc & 0xFF) &&
+           static_cast<quint8>(bytes[bytes.size() - 1]) == (crc >> 8);
+}
+
 inline const quint8 *raw(const QByteArray &bytes)
 {
     return reinterpret_cast<const quint8 *>(bytes.constData());
