@@ -55,8 +55,8 @@ private:
     void refreshStatus();
 
     // MasterLink: the master's frames go out through the channel.
-    void sendReadRequest(int slave, int reg) override;
-    void sendWriteRequest(int slave, int reg, int value) override;
+    int sendReadRequest(int slave, int reg) override;
+    int sendWriteRequest(int slave, int reg, int value) override;
     void writeFrame(const quint8 *bytes, quint16 length) override;
 
     // The commands whose input has no widget on this form take their text from here.

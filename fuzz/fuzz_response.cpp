@@ -20,8 +20,8 @@ namespace {
 class NullLink : public MasterLink
 {
 public:
-    void sendReadRequest(int, int) override {}
-    void sendWriteRequest(int, int, int) override {}
+    int sendReadRequest(int, int) override { return 1; }
+    int sendWriteRequest(int, int, int) override { return 1; }
     void writeFrame(const quint8 *, quint16) override {}
 };
 

@@ -13,16 +13,16 @@ void MainWindow::masterStep()
     master.step(portState == 1, *this);
 }
 
-void MainWindow::sendReadRequest(int slave, int reg)
+int MainWindow::sendReadRequest(int slave, int reg)
 {
     const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
-    com->comWrite(frame.data(), RtuFrame::RequestLength);
+    return com->comWrite(frame.data(), RtuFrame::RequestLength);
 }
 
-void MainWindow::sendWriteRequest(int slave, int reg, int value)
+int MainWindow::sendWriteRequest(int slave, int reg, int value)
 {
     const RtuFrame::Request frame = RtuFrame::writeRequest(slave, reg, value);
-    com->comWrite(frame.data(), RtuFrame::RequestLength);
+    return com->comWrite(frame.data(), RtuFrame::RequestLength);
 }
 
 void MainWindow::writeFrame(const quint8 *bytes, quint16 length)

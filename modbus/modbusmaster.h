@@ -14,8 +14,9 @@ class MasterLink
 {
 public:
     virtual ~MasterLink() = default;
-    virtual void sendReadRequest(int slave, int reg) = 0;
-    virtual void sendWriteRequest(int slave, int reg, int value) = 0;
+    // Both return what the channel's write returned; the master does not look at it.
+    virtual int sendReadRequest(int slave, int reg) = 0;
+    virtual int sendWriteRequest(int slave, int reg, int value) = 0;
     virtual void writeFrame(const quint8 *bytes, quint16 length) = 0;
 };
 

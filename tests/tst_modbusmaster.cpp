@@ -58,15 +58,17 @@ public:
 
     void deliver(const QByteArray &burst) { response.store(raw(burst), quint16(burst.size())); }
 
-    void sendReadRequest(int slave, int reg) override
+    int sendReadRequest(int slave, int reg) override
     {
         const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
         sent.append({ticks, fromRaw(frame.data(), RtuFrame::RequestLength)});
+        return 1;
     }
-    void sendWriteRequest(int slave, int reg, int value) override
+    int sendWriteRequest(int slave, int reg, int value) override
     {
         const RtuFrame::Request frame = RtuFrame::writeRequest(slave, reg, value);
         sent.append({ticks, fromRaw(frame.data(), RtuFrame::RequestLength)});
+        return 1;
     }
     void writeFrame(const quint8 *bytes, quint16 length) override
     {
