@@ -66,6 +66,8 @@ private:
     void setPulseCurrent(const QString &valueText);
 
     void warn(const QString &english, const QString &chinese);
+    // Until the driver has answered, shows the not-online warning and returns true.
+    bool refuseWhileOffline(const QString &english);
 
     Hcom *com = nullptr;
     MainWindowForm *form = nullptr;

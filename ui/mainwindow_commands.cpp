@@ -18,6 +18,14 @@ QString notOnlineChinese()
 
 } // namespace
 
+bool MainWindow::refuseWhileOffline(const QString &english)
+{
+    if (deviceOnline != 0)
+        return false;
+    warn(english, notOnlineChinese());
+    return true;
+}
+
 void MainWindow::warn(const QString &english, const QString &chinese)
 {
     QMessageBox::warning(this, QStringLiteral("Warning"), useEnglish ? english : chinese,
@@ -26,10 +34,8 @@ void MainWindow::warn(const QString &english, const QString &chinese)
 
 void MainWindow::on_btnSetLdCurrent_clicked()
 {
-    if (deviceOnline == 0) {
-        warn(QStringLiteral("Device Not Online"), notOnlineChinese());
+    if (refuseWhileOffline(QStringLiteral("Device Not Online")))
         return;
-    }
     const qint64 value = CommandInput::currentValue(form->edLdSetCurrent->text());
     // Below 0 as well: the register would take its low 16 bits as a huge current.
     if (value < 0 || value > deviceStatus.maxCurrent) {
@@ -57,20 +63,16 @@ void MainWindow::on_btnSetLdTemp_clicked()
 
 void MainWindow::on_btnSetLdOn_clicked()
 {
-    if (deviceOnline == 0) {
-        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
         return;
-    }
     userSetpoints.ldOn = 1;
     queueRegisterWrite(RegisterMap::LdSwitch, 1);
 }
 
 void MainWindow::on_btnSetLdOff_clicked()
 {
-    if (deviceOnline == 0) {
-        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
         return;
-    }
     userSetpoints.ldOn = 0;
     queueRegisterWrite(RegisterMap::LdSwitch, 0);
 }
@@ -84,10 +86,8 @@ void MainWindow::on_btnSetTECOn_clicked()
 
 void MainWindow::on_btnSetTecOff_clicked()
 {
-    if (deviceOnline == 0) {
-        warn(QStringLiteral("Device Not Online!"), notOnlineChinese());
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
         return;
-    }
     userSetpoints.tecOn = 0;
     queueRegisterWrite(RegisterMap::TecSwitch, 0);
 }
