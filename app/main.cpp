@@ -1,3 +1,4 @@
+#include "appearance.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     // top-level widget, some 50 MiB resident and a slower start.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
     QApplication app(argc, argv);
+    Appearance::apply();
     MainWindow window;
     window.show();
     return app.exec();

@@ -2,6 +2,7 @@
 // process. The pseudo-terminal is put first in the port list, so OpenDevice reaches the simulated
 // unit and the whole panel can be tried without hardware.
 
+#include "appearance.h"
 #include "mainwindow.h"
 #include "simulateddriver.h"
 #include "simulatoroptions.h"
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
     QApplication app(argc, argv);
+    Appearance::apply();
     QCoreApplication::setApplicationName(QStringLiteral("ldpanel-demo"));
 
     QCommandLineParser parser;
@@ -88,8 +90,13 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("the window has no port list or open button"));
         return 1;
     }
-    // A pseudo-terminal is not among the system's serial ports, so the list never has it.
-    ports->insertItem(0, driver.slavePath());
+    // A pseudo-terminal is not among the system's serial ports, so the list never has it. It is
+    // listed as Qt lists a port, without "/dev/" (Qt puts it back on opening): the whole path
+    // does not fit the list's field.
+    QString portName = driver.slavePath();
+    if (portName.startsWith(QLatin1String("/dev/")))
+        portName.remove(0, 5);
+    ports->insertItem(0, portName);
     ports->setCurrentIndex(0);
     window.show();
     if (parser.isSet(openOption))

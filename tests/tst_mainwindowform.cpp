@@ -1,9 +1,13 @@
-// The window as built: slot table, object tree, texts, validators, size limits, connections.
+// The window as built: slot table, object tree, texts and their fit, validators, size limits,
+// connections.
+#include "appearance.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
+#include "statusdisplay.h"
 
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,8 +16,12 @@
 #include <QPushButton>
 #include <QRegExpValidator>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTimer>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -37,6 +45,7 @@ class tst_MainWindowForm : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void slotTable();
     void objectTree_data();
     void objectTree();
@@ -44,6 +53,8 @@ private Q_SLOTS:
     void frameLayouts();
     void texts_data();
     void texts();
+    void textsFit_data();
+    void textsFit();
     void currentValidator_data();
     void currentValidator();
     void temperatureValidator_data();
@@ -53,6 +64,12 @@ private Q_SLOTS:
     void tickTimer();
     void closingEndsEventLoopWithZero();
 };
+
+void tst_MainWindowForm::initTestCase()
+{
+    // In the panel's own look, as its entry sets it.
+    Appearance::apply();
+}
 
 void tst_MainWindowForm::slotTable()
 {
@@ -108,8 +125,8 @@ void tst_MainWindowForm::objectTree_data()
     QTest::addColumn<bool>("enabled");
 
     const QString none;
-    auto row = [](const char *name, const char *cls, const char *parent, QRect geometry,
-                  int font, const QString &sheet, bool visible = true, bool enabled = true) {
+    auto row = [](const char *name, const char *cls, const char *parent, QRect geometry, int font,
+                  const QString &sheet, bool visible = true, bool enabled = true) {
         QTest::newRow(name) << QString::fromLatin1(cls) << QString::fromLatin1(parent) << geometry
                             << font << sheet << visible << enabled;
     };
@@ -308,6 +325,103 @@ void tst_MainWindowForm::texts()
     QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
 }
 
+void tst_MainWindowForm::textsFit_data()
+{
+    QTest::addColumn<bool>("bareForm"); // the form's Chinese texts, as setupForm leaves them
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QString>("text"); // null: the text the window shows
+
+    const char *const withText[] = {
+        "label_13",   "groupBox_3", "label_27",    "btnSetLdCurrent", "btnSetLdOn", "btnSetLdOff",
+        "label_29",   "groupBox_4", "label_14",    "label_15",        "label_2",    "label_4",
+        "label_3",    "label_11",   "label_16",    "label_5",         "label_17",   "groupBox_2",
+        "btn_comSet", "label_28",   "btnSetLdTemp"};
+    for (const char *name : withText) {
+        QTest::addRow("start-up %s", name) << false << QString::fromLatin1(name) << QString();
+        QTest::addRow("form %s", name) << true << QString::fromLatin1(name) << QString();
+    }
+    auto set = [](const char *name, const QString &text) {
+        QTest::addRow("%s %s", name, text.toUtf8().constData())
+            << false << QString::fromLatin1(name) << text;
+    };
+    for (const char *text : {"ComOpen", "ComClose", "串口已打开", "串口关闭"})
+        set("btn_comSet", QString::fromUtf8(text));
+    for (const char *text : {"Work", "Stop", "工作", "停止"})
+        set("ldState", QString::fromUtf8(text));
+    set("ldSetCurrent", QString::number(65535));
+    set("ldMaxCur", QString::number(65535));
+    set("ldSetPower", StatusDisplay::powerText(65535));
+    set("tecRtTemp", StatusDisplay::temperatureText(65535));
+    // Windows and Linux port names as Qt lists them, and the demo's pseudo-terminal.
+    for (const char *text : {"COM12", "ttyUSB0", "ttyACM0", "pts/12"})
+        set("comb_comName", QString::fromLatin1(text));
+}
+
+void tst_MainWindowForm::textsFit()
+{
+    QFETCH(bool, bareForm);
+    QFETCH(QString, object);
+    QFETCH(QString, text);
+    QCOMPARE(QFontInfo(QApplication::font()).family(), Appearance::family());
+
+    MainWindowForm form;
+    std::unique_ptr<QMainWindow> shown;
+    if (bareForm) {
+        shown.reset(new QMainWindow);
+        form.setupForm(shown.get());
+    } else {
+        shown.reset(new MainWindow);
+    }
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+    QWidget *widget = shown->findChild<QWidget *>(object);
+    QVERIFY(widget);
+
+    // The rectangle each widget draws its text into, as its style computes it.
+    QRect room;
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        if (!text.isNull())
+            label->setText(text);
+        text = label->text();
+        const int margin = label->margin();
+        room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
+    } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        if (!text.isNull())
+            button->setText(text);
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = text = button->text();
+        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    } else if (auto *ports = qobject_cast<QComboBox *>(widget)) {
+        ports->clear();
+        ports->addItem(text);
+        QStyleOptionComboBox option;
+        option.initFrom(ports);
+        option.editable = ports->isEditable();
+        option.frame = ports->hasFrame();
+        option.currentText = ports->currentText();
+        room = ports->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                              QStyle::SC_ComboBoxEditField, ports);
+        // The label is drawn a pixel inside the field on either side.
+        room.adjust(1, 0, -1, 0);
+    } else if (auto *group = qobject_cast<QGroupBox *>(widget)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = text = group->title();
+        option.textAlignment = group->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        room = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                              QStyle::SC_GroupBoxLabel, group) &
+               group->rect();
+    }
+    QVERIFY(!text.isEmpty());
+    const int needed = widget->fontMetrics().horizontalAdvance(text);
+    QVERIFY2(needed <= room.width(), qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3 px")
+                                                    .arg(text)
+                                                    .arg(needed)
+                                                    .arg(room.width())));
+}
+
 void tst_MainWindowForm::currentValidator_data()
 {
     QTest::addColumn<QString>("input");
@@ -410,14 +524,13 @@ void tst_MainWindowForm::connections()
         auto *button = window.findChild<QPushButton *>(QString::fromLatin1(pair.first));
         QVERIFY2(button, pair.first);
         QVERIFY2(QObject::disconnect(button, SIGNAL(clicked()), &window, pair.second), pair.first);
-        QVERIFY2(!QObject::disconnect(button, SIGNAL(clicked()), &window, pair.second),
-                 pair.first);
+        QVERIFY2(!QObject::disconnect(button, SIGNAL(clicked()), &window, pair.second), pair.first);
     }
 
     // The other on_..._clicked slots name no widget of the form, so nothing can reach them.
-    const char *const unbound[] = {"btnSetLdMode",   "btnSetPluse",    "btnSetLdPower",
-                                   "btnSetLdFrequare", "btnSetTECOn",  "btnSetTecOff",
-                                   "btnSetLdMaxPow", "btnSetLdPlusCurrent"};
+    const char *const unbound[] = {"btnSetLdMode",     "btnSetPluse",        "btnSetLdPower",
+                                   "btnSetLdFrequare", "btnSetTECOn",        "btnSetTecOff",
+                                   "btnSetLdMaxPow",   "btnSetLdPlusCurrent"};
     for (const char *name : unbound)
         QVERIFY2(!window.findChild<QObject *>(QString::fromLatin1(name)), name);
 }

@@ -3,9 +3,15 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 # What the panel needs to build and run.
-BUILD_PACKAGES=(cmake make g++ qtbase5-dev libqt5serialport5-dev clang-format fonts-wqy-zenhei)
+# The panel's typeface (PT Sans Narrow) and a CJK font for the Chinese texts.
+BUILD_PACKAGES=(cmake make g++ qtbase5-dev libqt5serialport5-dev clang-format fonts-paratype
+    fonts-wqy-zenhei)
 # What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers.
 TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-14-dev valgrind)
+# scripts/check-windows: the Windows compiler (Qt's headers come with qtbase5-dev).
+WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
+# scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries.
+PACKAGE_PACKAGES=(dpkg-dev file)
 
 _apt_updated=0
 ensure_packages() {

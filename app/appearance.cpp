@@ -1,0 +1,54 @@
+#include "appearance.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QFontDatabase>
+#include <QStringList>
+#include <QStyleFactory>
+
+namespace {
+
+// PT Sans Narrow as ParaType ships it; the licence beside it in the same folder.
+const char *const FontFiles[] = {"PTN57F.ttf"};
+
+bool isFamily(const QString &name)
+{
+    // A family offered by several foundries is listed as "Family [Foundry]".
+    return name.compare(Appearance::family(), Qt::CaseInsensitive) == 0 ||
+           name.startsWith(Appearance::family() + QStringLiteral(" ["), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+bool Appearance::apply()
+{
+    // Fusion is built into Qt everywhere; a platform style would give the buttons other margins
+    // than the ones the texts were fitted to.
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+
+    // Asked through the database: a QFont resolved now would stay cached with the substitute.
+    const QStringList installed = QFontDatabase().families();
+    bool found = std::any_of(installed.begin(), installed.end(), isFamily);
+    if (!found) {
+        // Windows has no package for it: the installer puts the files beside the program.
+        const QDir fonts(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+        for (const char *file : FontFiles) {
+            const int id =
+                QFontDatabase::addApplicationFont(fonts.filePath(QString::fromLatin1(file)));
+            const QStringList loaded = QFontDatabase::applicationFontFamilies(id);
+            found = found || std::any_of(loaded.begin(), loaded.end(), isFamily);
+        }
+        if (!found)
+            return false;
+    }
+    // Only the family and the size: Chinese texts fall back to a CJK font of the system.
+    QFont font = QApplication::font();
+    font.setFamily(family());
+    font.setPointSize(DefaultPointSize);
+    QApplication::setFont(font);
+    return true;
+}
