@@ -16,6 +16,16 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
     ++replies;
     Shaped shaped;
     QStringList notes;
+    int delay = qMax(0, delayMs);
+    if (!fifoDelaysMs.isEmpty()) {
+        shaped.inTurn = true;
+        delay = fifoDelaysMs[std::uniform_int_distribution<int>(0, fifoDelaysMs.size() - 1)(rng)];
+        if (delay < 0) {
+            shaped.note = QStringLiteral("never answered");
+            return shaped;
+        }
+        notes << QStringLiteral("in turn");
+    }
     if (isNth(replies, dropEvery) || chance(dropRate)) {
         shaped.note = QStringLiteral("dropped");
         return shaped;
@@ -33,7 +43,6 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
         bytes.prepend(stray);
         notes << QStringLiteral("%1 stray bytes").arg(strayBytes);
     }
-    const int delay = qMax(0, delayMs);
     if (delay > 0)
         notes << QStringLiteral("delayed %1 ms").arg(delay);
     if (splitGapMs > 0 && bytes.size() >= 2) {

@@ -22,6 +22,11 @@ public:
     int splitAt = 0;         // bytes in the first write; 0 for half the reply
     int strayBytes = 0;      // random bytes sent just ahead of each reply, in the same write
     bool silent = false;     // take no notice of anything on the line
+    // Non-empty: a unit that takes one request at a time, in the order they came. Each reply
+    // comes this long after the unit took its request, which is once the reply before it is
+    // out; the delay is picked at random from the list, and a negative one means no reply.
+    // Takes the place of delayMs.
+    QVector<int> fifoDelaysMs;
 
     struct Write
     {
@@ -32,6 +37,7 @@ public:
     {
         QVector<Write> writes; // empty when the reply is dropped
         QString note;          // the faults applied, for the log; empty when none
+        bool inTurn = false;   // afterMs counts from when the unit is done with earlier requests
     };
 
     explicit FaultPlan(quint32 seed = 1) : rng(seed) {}

@@ -251,11 +251,18 @@ void SimulatedDriver::handleExchanges()
             entry.plannedWrites = shaped.writes.size();
             // Replies leave in the order of their requests, even if the delay was shortened.
             qint64 notBefore = scheduled.isEmpty() ? 0 : scheduled.last().dueMs;
+            // Taken in turn, the reply (already made, from what the unit held when the request
+            // came) is timed from when the unit is done with the ones before.
+            const qint64 taken = shaped.inTurn ? qMax(exchange.atMs, busyUntilMs) : exchange.atMs;
+            if (shaped.inTurn)
+                busyUntilMs = taken;
             for (int part = 0; part < shaped.writes.size(); ++part) {
-                const qint64 due = qMax(notBefore, exchange.atMs + shaped.writes[part].afterMs);
+                const qint64 due = qMax(notBefore, taken + shaped.writes[part].afterMs);
                 scheduled.append({due, index, part, part == shaped.writes.size() - 1,
                                   shaped.writes[part].bytes});
                 notBefore = due;
+                if (shaped.inTurn)
+                    busyUntilMs = due;
             }
         }
         entries.append(entry);

@@ -136,6 +136,7 @@ private:
 
     QVector<LogEntry> entries;
     QVector<ScheduledWrite> scheduled; // in due order
+    qint64 busyUntilMs = 0;            // a unit that answers in turn is done with earlier requests
 };
 
 #endif // SIMULATEDDRIVER_H

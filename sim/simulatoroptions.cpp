@@ -19,7 +19,12 @@ QCommandLineOption option(const char *name, const char *text, const char *value)
 
 SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
     : driver(driver),
-      silentOption(QStringLiteral("silent"), QStringLiteral("Fault: never answer, ignore writes."))
+      silentOption(QStringLiteral("silent"), QStringLiteral("Fault: never answer, ignore writes.")),
+      fifoOption(QStringLiteral("fifo-delays"),
+                 QStringLiteral("Fault: take one request at a time, in order, and answer each "
+                                "after a delay picked from the list, counted from the answer "
+                                "before (-1: no answer), e.g. 150,0,-1."),
+                 QStringLiteral("ms,..."))
 {
     LdDriverModel &model = driver.model();
     FaultPlan &faults = driver.faults();
@@ -81,6 +86,7 @@ void SimulatorOptions::addTo(QCommandLineParser &parser) const
     }
     parser.addOption(numbers.front().option);
     parser.addOption(silentOption);
+    parser.addOption(fifoOption);
 }
 
 bool SimulatorOptions::apply(const QCommandLineParser &parser)
@@ -109,6 +115,22 @@ bool SimulatorOptions::apply(const QCommandLineParser &parser)
         return false;
     }
     driver.faults().silent = parser.isSet(silentOption);
+    if (parser.isSet(fifoOption)) {
+        QVector<int> delays;
+        const QString text = parser.value(fifoOption);
+        for (const QString &item : text.split(QLatin1Char(','))) {
+            bool ok = false;
+            const int ms = item.trimmed().toInt(&ok);
+            if (!ok || ms < -1 || ms > 60000) {
+                error = QStringLiteral("--fifo-delays: %1 is not a list of delays from -1 to "
+                                       "60000 ms")
+                            .arg(text);
+                return false;
+            }
+            delays.append(ms);
+        }
+        driver.faults().fifoDelaysMs = delays;
+    }
     error.clear();
     return true;
 }

@@ -426,15 +426,19 @@ void TestSimulator::faultPlan_data()
     QTest::addColumn<int>("splitGap");
     QTest::addColumn<int>("stray");
     QTest::addColumn<int>("delay");
-    QTest::addColumn<QString>("expected"); // per reply: o ok, d dropped, c bad CRC
+    QTest::addColumn<QVector<int>>("fifo"); // in turn, these delays; the one above then unused
+    QTest::addColumn<QString>("expected");  // per reply: o ok, d dropped, c bad CRC
 
-    QTest::newRow("none") << 0 << 0 << 0 << 0 << 0 << "oooooo";
-    QTest::newRow("drop every 3rd") << 3 << 0 << 0 << 0 << 0 << "oodood";
-    QTest::newRow("corrupt every 2nd") << 0 << 2 << 0 << 0 << 0 << "ocococ";
-    QTest::newRow("drop wins over corrupt") << 2 << 3 << 0 << 0 << 0 << "odcdod";
-    QTest::newRow("split 8 ms") << 0 << 0 << 8 << 0 << 0 << "oooooo";
-    QTest::newRow("delay and split") << 0 << 0 << 8 << 0 << 40 << "oooooo";
-    QTest::newRow("two stray bytes") << 0 << 0 << 0 << 2 << 0 << "oooooo";
+    const QVector<int> none;
+    QTest::newRow("none") << 0 << 0 << 0 << 0 << 0 << none << "oooooo";
+    QTest::newRow("drop every 3rd") << 3 << 0 << 0 << 0 << 0 << none << "oodood";
+    QTest::newRow("corrupt every 2nd") << 0 << 2 << 0 << 0 << 0 << none << "ocococ";
+    QTest::newRow("drop wins over corrupt") << 2 << 3 << 0 << 0 << 0 << none << "odcdod";
+    QTest::newRow("split 8 ms") << 0 << 0 << 8 << 0 << 0 << none << "oooooo";
+    QTest::newRow("delay and split") << 0 << 0 << 8 << 0 << 40 << none << "oooooo";
+    QTest::newRow("two stray bytes") << 0 << 0 << 0 << 2 << 0 << none << "oooooo";
+    QTest::newRow("in turn, 40 ms") << 0 << 0 << 0 << 0 << 40 << QVector<int>{40} << "oooooo";
+    QTest::newRow("in turn, never") << 0 << 0 << 0 << 0 << 0 << QVector<int>{-1} << "dddddd";
 }
 
 void TestSimulator::faultPlan()
@@ -444,9 +448,11 @@ void TestSimulator::faultPlan()
     QFETCH(int, splitGap);
     QFETCH(int, stray);
     QFETCH(int, delay);
+    QFETCH(QVector<int>, fifo);
     QFETCH(QString, expected);
 
     FaultPlan plan;
+    plan.fifoDelaysMs = fifo;
     plan.dropEvery = dropEvery;
     plan.corruptCrcEvery = corruptEvery;
     plan.splitGapMs = splitGap;
@@ -456,6 +462,7 @@ void TestSimulator::faultPlan()
     for (int i = 0; i < expected.size(); ++i) {
         const FaultPlan::Shaped shaped = plan.shape(reply);
         const QString where = QStringLiteral("reply %1").arg(i + 1);
+        QCOMPARE(shaped.inTurn, !fifo.isEmpty());
         if (expected[i] == QLatin1Char('d')) {
             QVERIFY2(shaped.writes.isEmpty(), qPrintable(where));
             continue;

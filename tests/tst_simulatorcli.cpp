@@ -196,6 +196,8 @@ void TestSimulatorCli::programRefuses_data()
         << QStringList{"--pty", "--drop-rate", "2"} << 2 << "--drop-rate: 2";
     QTest::newRow("not a number") << QStringList{"--pty", "--delay", "soon"} << 2
                                   << "--delay: soon";
+    QTest::newRow("delay list with a word")
+        << QStringList{"--pty", "--fifo-delays", "150,soon"} << 2 << "--fifo-delays: 150,soon";
     QTest::newRow("unknown option") << QStringList{"--pty", "--colour"} << 2 << "colour";
 }
 

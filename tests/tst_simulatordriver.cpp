@@ -221,14 +221,28 @@ void TestSimulatorDriver::framesFromTheLine()
 void TestSimulatorDriver::delay_data()
 {
     QTest::addColumn<int>("delayMs");
-    QTest::newRow("none") << 0;
-    QTest::newRow("150 ms") << 150;
+    QTest::addColumn<bool>("inTurn"); // two requests at once, answered one after the other
+    QTest::newRow("none") << 0 << false;
+    QTest::newRow("150 ms") << 150 << false;
+    QTest::newRow("150 ms each, in turn") << 150 << true;
 }
 
 void TestSimulatorDriver::delay()
 {
     QFETCH(int, delayMs);
+    QFETCH(bool, inTurn);
 
+    if (inTurn) {
+        driver->faults().fifoDelaysMs = {delayMs};
+        QVERIFY(panel->write(hex(Read40146) + hex(Read40107)));
+        QCOMPARE(panel->collect(14), hex(Reply3000) + hex(Reply0));
+        const QVector<SimulatedDriver::LogEntry> &log = driver->log();
+        QCOMPARE(log.size(), 2);
+        // The second is taken only once the first is answered.
+        QVERIFY(log[0].writtenAtMs[0] - log[0].exchange.atMs >= delayMs);
+        QVERIFY(log[1].writtenAtMs[0] - log[0].writtenAtMs[0] >= delayMs);
+        return;
+    }
     driver->faults().delayMs = delayMs;
     // What the panel could read at the moment the request was handled.
     QByteArray atHandling;
