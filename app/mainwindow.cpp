@@ -68,6 +68,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     writeQueue->reset();
 
     pollTable.fillDefault();
+    master = std::make_unique<ModbusMaster>(pollTable, *writeQueue, responseBuffer, writePending,
+                                            writeDelay, deviceOnline);
 
     form->edLdSetTemp->setVisible(false);
     form->btnSetLdTemp->setVisible(false);
@@ -83,6 +85,7 @@ MainWindow::~MainWindow()
     delete form->edLdSetCurrent->validator();
     delete form->edLdSetTemp->validator();
     delete form;
+    master.reset();
     delete writeQueue;
     delete com;
 }
@@ -112,13 +115,23 @@ void MainWindow::refreshStatus()
     labels.ldSetCurrent = form->ldSetCurrent;
     labels.ldSetPower = form->ldSetPower;
     labels.ldMaxCur = form->ldMaxCur;
-    StatusDisplay::Heard heard;
-    heard.ldState = pollTable.entries[RowLdOnState].heard;
-    heard.tecTemp = pollTable.entries[RowTecTemp].heard;
-    heard.current = pollTable.entries[RowCurrentSetting].heard;
-    heard.power = pollTable.entries[RowLdPower].heard;
-    heard.maxCurrent = pollTable.entries[RowMaxCurrent].heard;
-    statusDisplay.show(deviceStatus, useEnglish != 0, labels, heard);
+    // A port closed by the operator, or by the channel when the line went away, reads nothing.
+    const bool lineOpen = portState == 1 && com->comIsOpen();
+    StatusDisplay::Readings readings;
+    readings.ldState = reading(RowLdOnState, lineOpen);
+    readings.tecTemp = reading(RowTecTemp, lineOpen);
+    readings.current = reading(RowCurrentSetting, lineOpen);
+    readings.power = reading(RowLdPower, lineOpen);
+    readings.maxCurrent = reading(RowMaxCurrent, lineOpen);
+    statusDisplay.show(deviceStatus, useEnglish != 0, labels, readings);
+}
+
+StatusDisplay::Reading MainWindow::reading(int row, bool lineOpen) const
+{
+    if (!pollTable.entries[row].heard)
+        return StatusDisplay::Reading::Unread;
+    return lineOpen && master->isCurrent(row) ? StatusDisplay::Reading::Current
+                                              : StatusDisplay::Reading::Stale;
 }
 
 // Slots with no button on this form and nothing to do.

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class Hcom;
 class MainWindowForm;
 class QTimer;
@@ -53,11 +55,13 @@ private:
     void masterStep();
     void queueRegisterWrite(int reg, int value);
     void refreshStatus();
+    StatusDisplay::Reading reading(int row, bool lineOpen) const;
 
     // MasterLink: the master's frames go out through the channel.
     int sendReadRequest(int slave, int reg) override;
     int sendWriteRequest(int slave, int reg, int value) override;
     void writeFrame(const quint8 *bytes, quint16 length) override;
+    void writeFailed(WriteFailure failure) override;
 
     // The commands whose input has no widget on this form take their text from here.
     void selectLdMode(const QString &modeText);
@@ -85,6 +89,8 @@ private:
     quint8 writePending = 0;
     ResponseBuffer responseBuffer;
     PollTable pollTable;
+    // The one master, over the state above; made once the poll table is filled.
+    std::unique_ptr<ModbusMaster> master;
     StatusDisplay statusDisplay;
 };
 

@@ -29,31 +29,42 @@ public:
     // 2505 gives "25.05", 2550 "25.5", 2500 "25". show() never writes a reading of 0.
     static QString temperatureText(quint16 tecTemp);
 
-    // Which read-outs hold a reading from the device. Until its register has answered, a
-    // read-out keeps the form's text: a 0 that was never read would show a working LD as
-    // stopped.
-    struct Heard
+    // What a read-out's register holds for the display. Until it has been read, a read-out keeps
+    // the form's text: a 0 that was never read would show a working LD as stopped. A reading
+    // that is no longer current keeps its text, in grey.
+    enum class Reading { Unread, Current, Stale };
+    struct Readings
     {
-        bool ldState = true;
-        bool tecTemp = true;
-        bool current = true;
-        bool power = true;
-        bool maxCurrent = true;
+        Reading ldState = Reading::Current;
+        Reading tecTemp = Reading::Current;
+        Reading current = Reading::Current;
+        Reading power = Reading::Current;
+        Reading maxCurrent = Reading::Current;
     };
 
-    void show(const DeviceStatus &status, bool english, const Labels &labels, const Heard &heard);
-    // Every read-out heard.
+    void show(const DeviceStatus &status, bool english, const Labels &labels,
+              const Readings &readings);
+    // Every read-out current.
     void show(const DeviceStatus &status, bool english, const Labels &labels);
 
 private:
-    // What the labels show, -1 before the first write. A quint16 always differs from -1.
+    // What a number read-out shows: the value written there (-1 for the form's text; a quint16
+    // always differs from it) and the style sheet last set.
+    struct Shown
+    {
+        int value = -1;
+        const char *style = ""; // the form's
+    };
+    static void showNumber(QLabel *label, Shown &shown, Reading reading, quint16 value,
+                           QString (*text)(quint16), bool zeroKeepsText);
+
     enum LdStateShown { NotShown = -1, StopEnglish, StopChinese, WorkEnglish, WorkChinese };
     int ldStateShown = NotShown;
-    int ldStyleWorking = -1; // 1 green, 0 red
-    int tecTempShown = -1;
-    int currentShown = -1;
-    int powerShown = -1;
-    int maxCurrentShown = -1;
+    const char *ldStyle = ""; // the form's
+    Shown tecTempShown;
+    Shown currentShown;
+    Shown powerShown;
+    Shown maxCurrentShown;
 };
 
 #endif // STATUSDISPLAY_H

@@ -5,12 +5,11 @@
 #include "rtuframe.h"
 
 #include <QString>
+#include <QTimer>
 
 void MainWindow::masterStep()
 {
-    ModbusMaster master(pollTable, *writeQueue, responseBuffer, writePending, writeDelay,
-                        deviceOnline);
-    master.step(portState == 1, *this);
+    master->step(portState == 1, *this);
 }
 
 int MainWindow::sendReadRequest(int slave, int reg)
@@ -30,15 +29,24 @@ void MainWindow::writeFrame(const quint8 *bytes, quint16 length)
     com->comWrite(bytes, length);
 }
 
+void MainWindow::writeFailed(WriteFailure failure)
+{
+    // The master is inside its step: a dialog's event loop must not run in there.
+    QTimer::singleShot(0, this, [this, failure] {
+        if (failure == WriteFailure::Refused)
+            warn(QStringLiteral("Command Refused!"), QString::fromUtf8("命令被拒绝!"));
+        else
+            warn(QStringLiteral("Command Not Confirmed!"), QString::fromUtf8("命令未确认!"));
+    });
+}
+
 void MainWindow::queueRegisterWrite(int reg, int value)
 {
     if (portState == 0) {
         warn(QStringLiteral("ComDevice Not Open!"), QString::fromUtf8("没有打开设备串口!"));
         return;
     }
-    ModbusMaster master(pollTable, *writeQueue, responseBuffer, writePending, writeDelay,
-                        deviceOnline);
     // A write that does not fit must not vanish: a lost "LD off" matters at a live laser.
-    if (master.queueWrite(reg, value) != RegisterWriteQueue::Stored)
+    if (master->queueWrite(reg, value) != RegisterWriteQueue::Stored)
         warn(QStringLiteral("Command Queue Full!"), QString::fromUtf8("命令队列已满!"));
 }

@@ -3,6 +3,18 @@
 #include "registermap.h"
 #include "rtuframe.h"
 
+#include <cstring>
+
+namespace {
+
+constexpr quint8 ExceptionBit = 0x80;
+// Slave, function, CRC: the shortest frame that can be an answer.
+constexpr quint16 MinAnswerLength = 4;
+// Slave, 03, byte count, value high, value low, CRC.
+constexpr quint16 ReadReplyLength = 7;
+
+} // namespace
+
 void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out)
 {
     std::fprintf(out, "%s %d :", name, count);
@@ -30,25 +42,51 @@ int ModbusMaster::queueWrite(int reg, int value)
     return result;
 }
 
+void ModbusMaster::recordReading(int row, quint16 value)
+{
+    PollEntry &entry = pollTable.entries[row];
+    entry.value = value;
+    entry.heard = true;
+    readAt[row] = now;
+    readSinceOpen[row] = true;
+}
+
+bool ModbusMaster::isCurrent(int row) const
+{
+    return pollTable.entries[row].heard && readSinceOpen[row] &&
+           now - readAt[row] < StaleAfterTicks;
+}
+
+quint32 ModbusMaster::writeOffTicks() const
+{
+    // Half again what the driver has been seen to take, and a tenth of a second for the timers.
+    return qBound(MinWriteOffTicks, slowestAnswer + slowestAnswer / 2 + 100, MaxWriteOffTicks);
+}
+
+bool ModbusMaster::writeOffDue() const
+{
+    // Anything heard, noise included, may be a reply that noise spoilt, with more to follow; so
+    // only silence counts, unless the line never falls silent and no answer comes at all.
+    return now - lastHeard > writeOffTicks() || now - lastAnswer > MaxWriteOffTicks;
+}
+
 void ModbusMaster::step(bool portOpen, MasterLink &link)
 {
-    if (!portOpen)
+    if (!portOpen) {
+        if (wasOpen) {
+            // What was read before the close is not current once the port is open again.
+            for (bool &read : readSinceOpen)
+                read = false;
+            wasOpen = false;
+        }
         return;
+    }
+    wasOpen = true;
+    ++now;
 
     // While writes are queued the poll cycle stands still.
     if (!writeQueue.isEmpty()) {
-        if (writePending == 0)
-            return;
-        if (++writeDelay < WriteDelayTicks)
-            return;
-        writeDelay = 0;
-        QueuedFrame front;
-        writeQueue.peek(front);
-        traceFrame("write_dir", front.data, front.length);
-        link.writeFrame(front.data, front.length);
-        writeQueue.pop();
-        if (writeQueue.isEmpty())
-            writePending = 0;
+        serveQueue(link);
         return;
     }
 
@@ -68,68 +106,107 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
     listen();
 }
 
+void ModbusMaster::serveQueue(MasterLink &link)
+{
+    // After a send, the driver's echo confirms the write and an exception refuses it; anything
+    // else is the poll's.
+    if (writeSends > 0 && responseBuffer.ready == 1) {
+        responseBuffer.ready = 0;
+        QueuedFrame front;
+        writeQueue.peek(front);
+        const quint8 *data = responseBuffer.data;
+        const quint16 length = responseBuffer.length;
+        const bool valid = length >= MinAnswerLength && RtuFrame::passesCrc(data, length);
+        const bool echo =
+            valid && length == front.length && std::memcmp(data, front.data, length) == 0;
+        const bool refused = valid && data[1] == (front.data[1] | ExceptionBit);
+        if (echo || refused) {
+            lastHeard = lastAnswer = now;
+            deviceOnline = 1;
+            finishWrite();
+            if (refused)
+                link.writeFailed(WriteFailure::Refused);
+            if (writeQueue.isEmpty())
+                return;
+        } else {
+            examine();
+        }
+    }
+
+    if (writePending == 0)
+        return;
+    if (++writeDelay < WriteDelayTicks)
+        return;
+    writeDelay = 0;
+    if (writeSends == MaxWriteSends) {
+        // No echo in the 100 ticks after the last send: the next frame takes this send's place.
+        finishWrite();
+        link.writeFailed(WriteFailure::NotConfirmed);
+        if (writeQueue.isEmpty())
+            return;
+    }
+    // A burst still waiting is a poll reply; the echo would overwrite it.
+    if (responseBuffer.ready == 1) {
+        responseBuffer.ready = 0;
+        examine();
+    }
+    sendFront(link);
+}
+
+void ModbusMaster::sendFront(MasterLink &link)
+{
+    QueuedFrame front;
+    writeQueue.peek(front);
+    traceFrame("write_dir", front.data, front.length);
+    link.writeFrame(front.data, front.length);
+    ++writeSends;
+    lastHeard = lastAnswer = now;
+}
+
+void ModbusMaster::finishWrite()
+{
+    writeQueue.pop();
+    writeSends = 0;
+    if (writeQueue.isEmpty())
+        writePending = 0;
+}
+
 void ModbusMaster::sendTick(MasterLink &link)
 {
-    // A burst still waiting answers an earlier request; crediting it to this one would put
-    // another register's value here.
+    // A reply that came after its slot ran out is still an answer: take it before deciding.
     if (responseBuffer.ready == 1) {
-        noteBurst();
         responseBuffer.ready = 0;
+        examine();
     }
+    if (readsOut > 0 && writeOffDue()) {
+        readsOut = 0;
+        loneRequest = false;
+        if (rowAnswered)
+            nextRow();
+    }
+    pollTable.phase = 2;
+
+    // The driver is still working through requests for this row: asking again would only
+    // lengthen its queue. Asking the same row again is harmless, since any answer is its own.
+    if (readsOut > 0 && answeredSinceSend)
+        return;
 
     const PollEntry &entry = pollTable.entries[pollTable.cursor];
-    if (pollTable.awaitingReply) {
-        // The slot ran out; its reply may still come. The row is asked again, so a late reply
-        // still lands on the right register, but it must not reach the next row.
-        pollTable.awaitingReply = false;
-        if (pollTable.lateReplies < 0xFF)
-            ++pollTable.lateReplies;
-        pollTable.lateFunction = entry.functionCode;
-    }
-
-    if (pollTable.settling) {
-        // Anything heard, noise included, may be a late reply that noise spoiled, so only a
-        // whole slot of silence ends the wait early. A line that never falls silent gets a
-        // bounded wait: no reply comes a second late.
-        if (pollTable.lateReplies > 0 && pollTable.heardInSlot &&
-            ++pollTable.quietSlots < PollTable::MaxQuietSlots) {
-            pollTable.heardInSlot = false;
-            pollTable.phase = 2; // one more quiet slot
-            return;
-        }
-        // Every late reply came, or the line stayed silent for a slot: the rest are lost.
-        pollTable.settling = false;
-        pollTable.lateReplies = 0;
-        pollTable.quietSlots = 0;
-    }
-
     if (entry.functionCode == RegisterMap::FunctionReadHolding)
         link.sendReadRequest(entry.slave, entry.registerAddress);
     else if (entry.functionCode == RegisterMap::FunctionWriteSingle)
         link.sendWriteRequest(entry.slave, entry.registerAddress, entry.value);
-    pollTable.awaitingReply = true;
-    pollTable.phase = 2;
-}
+    else
+        return;
 
-bool ModbusMaster::burstAnswers(quint8 function) const
-{
-    const quint16 length = responseBuffer.length;
-    if (length < 2 || responseBuffer.data[1] != function ||
-        !RtuFrame::passesCrc(responseBuffer.data, length))
-        return false;
-    // slave, 03, byte count, value high, value low, CRC: anything shorter carries no value.
-    if (function == RegisterMap::FunctionReadHolding)
-        return length >= 7;
-    return function == RegisterMap::FunctionWriteSingle ||
-           function == RegisterMap::FunctionWriteMultiple;
-}
-
-void ModbusMaster::noteBurst()
-{
-    if (pollTable.settling)
-        pollTable.heardInSlot = true;
-    if (pollTable.lateReplies > 0 && burstAnswers(pollTable.lateFunction))
-        --pollTable.lateReplies;
+    loneRequest = readsOut == 0;
+    if (loneRequest) {
+        loneSentAt = now;
+        readFunction = entry.functionCode;
+    }
+    ++readsOut;
+    answeredSinceSend = false;
+    lastHeard = lastAnswer = now;
 }
 
 void ModbusMaster::listen()
@@ -140,7 +217,7 @@ void ModbusMaster::listen()
     }
     responseBuffer.ready = 0;
     if (responseBuffer.length < 2) {
-        noteBurst();
+        lastHeard = now;
         return;
     }
     ++pollTable.phase;
@@ -164,30 +241,37 @@ bool ModbusMaster::examineNow(bool portOpen)
 
 void ModbusMaster::examine()
 {
-    // One answer per request: once the slot has its answer, or before any request went out,
-    // a burst answers nothing (though it may be a late reply we were waiting for).
-    if (!pollTable.awaitingReply) {
-        noteBurst();
+    lastHeard = now;
+    const quint8 *data = responseBuffer.data;
+    const quint16 length = responseBuffer.length;
+    if (length < MinAnswerLength || !RtuFrame::passesCrc(data, length))
         return;
-    }
-
-    const quint8 function = responseBuffer.data[1];
-    if (!burstAnswers(function))
+    // Only a reply of the kind the outstanding requests ask for answers one of them: a late
+    // write echo, or any reply while nothing is outstanding, answers no row.
+    const quint8 function = data[1];
+    if (readsOut == 0 || quint8(function & ~ExceptionBit) != readFunction)
         return;
-    if (function == RegisterMap::FunctionReadHolding) {
-        PollEntry &entry = pollTable.entries[pollTable.cursor];
-        entry.value = static_cast<quint16>(responseBuffer.data[3] << 8 | responseBuffer.data[4]);
-        entry.heard = true;
-    }
 
+    lastAnswer = now;
     deviceOnline = 1;
-    pollTable.awaitingReply = false;
-    // Late replies for this row may still be on their way: wait them out before the next row.
-    if (pollTable.lateReplies > 0) {
-        pollTable.settling = true;
-        pollTable.heardInSlot = true; // the rest of this slot does not count as silence
-        pollTable.quietSlots = 0;
+    if (function == RegisterMap::FunctionReadHolding && length >= ReadReplyLength)
+        recordReading(pollTable.cursor, static_cast<quint16>(data[3] << 8 | data[4]));
+    if (loneRequest) {
+        const quint64 took = now - loneSentAt;
+        slowestAnswer =
+            quint32(qMax<quint64>(slowestAnswer, qMin<quint64>(took, MaxWriteOffTicks)));
+        loneRequest = false;
     }
+    --readsOut;
+    rowAnswered = true;
+    answeredSinceSend = true;
+    if (readsOut == 0)
+        nextRow();
+}
+
+void ModbusMaster::nextRow()
+{
     pollTable.cursor =
         static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);
+    rowAnswered = false;
 }

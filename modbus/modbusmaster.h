@@ -9,6 +9,12 @@
 
 #include <cstdio>
 
+// How a queued write ended without the driver taking it, as far as the master can tell.
+enum class WriteFailure {
+    Refused,      // the driver answered it with an exception
+    NotConfirmed, // no echo after the last of its sends
+};
+
 // Where the master's frames go. MainWindow routes them to its serial channel; tests capture them.
 class MasterLink
 {
@@ -18,14 +24,24 @@ public:
     virtual int sendReadRequest(int slave, int reg) = 0;
     virtual int sendWriteRequest(int slave, int reg, int value) = 0;
     virtual void writeFrame(const quint8 *bytes, quint16 length) = 0;
+    // Called from inside a step: telling the operator has to wait until the step has returned.
+    virtual void writeFailed(WriteFailure failure) = 0;
 };
 
 // One line per sent register write: "write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n", flushed.
 void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out = stdout);
 
-// One tick of the Modbus RTU master: serve the write queue, or advance the poll cycle. The state
-// belongs to MainWindow; the master holds references to it so that a test can build the same
-// state on its own and drive it tick by tick without widgets or a port.
+// The Modbus RTU master, one step per tick: serve the write queue, or advance the poll cycle.
+// The poll table, the queue and the flags belong to MainWindow and are held by reference, so a
+// test can build the same state on its own and drive it tick by tick without widgets or a port.
+// The master's own state is the account of requests still unanswered, the time the driver has
+// been seen to take, the write being confirmed and the clock of each reading.
+//
+// Replies carry no register number. The rule that keeps a reply on its register: a reply is
+// credited only while every read request that could still be answered was for the row under the
+// cursor, and only to that row. Requests for another row go out only once all of them are
+// answered or written off, and they are written off only after the line has been silent for
+// longer than the driver has been seen to take to answer, plus a margin.
 class ModbusMaster
 {
 public:
@@ -34,6 +50,15 @@ public:
                  quint8 &deviceOnline);
 
     static constexpr quint16 WriteDelayTicks = 100;
+    // Sends of one queued write, the first included, before it is given up.
+    static constexpr int MaxWriteSends = 3;
+    // A reading older than this (ticks with the port open) is no longer current.
+    static constexpr quint64 StaleAfterTicks = 5000;
+    // Bounds of the silence that writes requests off. The lower one stands for every driver
+    // until it has shown how slow it is; the upper one is how long a driver that has gone away
+    // (or a line that never falls silent) can hold the poll cycle on one row.
+    static constexpr quint32 MinWriteOffTicks = 400;
+    static constexpr quint32 MaxWriteOffTicks = 2000;
 
     void step(bool portOpen, MasterLink &link);
 
@@ -46,15 +71,29 @@ public:
     // a write is pending; on refusal nothing changes. Returns the push result.
     int queueWrite(int reg, int value);
 
+    // A value read from the driver for the row: stored, marked heard, its clock restarted.
+    void recordReading(int row, quint16 value);
+    // The row holds a reading taken less than StaleAfterTicks ago and since the port was last
+    // opened.
+    bool isCurrent(int row) const;
+
+    // The silence after which the requests still unanswered are written off.
+    quint32 writeOffTicks() const;
+    quint32 outstandingReads() const { return readsOut; }
+    quint32 slowestAnswerTicks() const { return slowestAnswer; }
+
 private:
+    void serveQueue(MasterLink &link);
+    void sendFront(MasterLink &link);
+    // Takes the front frame out of the queue; the next one, if any, keeps the pace.
+    void finishWrite();
     void sendTick(MasterLink &link);
     void listen();
+    // The poll's side of a burst: an answer for the row under the cursor, or only a sign that
+    // the line is not silent.
     void examine();
-    // True when the waiting burst is a well-formed answer with the given function code.
-    bool burstAnswers(quint8 function) const;
-    // Notes a burst that answers no request: the line is not silent, and it may be one of the
-    // late replies still expected.
-    void noteBurst();
+    void nextRow();
+    bool writeOffDue() const;
 
     PollTable &pollTable;
     RegisterWriteQueue &writeQueue;
@@ -62,6 +101,27 @@ private:
     quint8 &writePending;
     quint16 &writeDelay;
     quint8 &deviceOnline;
+
+    quint64 now = 0; // ticks stepped with the port open
+    bool wasOpen = false;
+
+    // Read requests sent and neither answered nor written off; all of them for the row under
+    // the cursor and of the function readFunction.
+    quint32 readsOut = 0;
+    quint8 readFunction = 0;
+    bool rowAnswered = false;       // the row under the cursor has had an answer on this visit
+    bool answeredSinceSend = false; // an answer came after the last request
+    // The one request out since the account was last clear: its answer times the driver.
+    bool loneRequest = false;
+    quint64 loneSentAt = 0;
+    quint32 slowestAnswer = 0; // ticks, the most the driver has been seen to take
+    quint64 lastHeard = 0;     // last request sent or burst of any kind heard
+    quint64 lastAnswer = 0;    // last request sent or CRC-valid answer
+
+    int writeSends = 0; // sends of the front frame so far; 0 before its first
+
+    quint64 readAt[PollTable::Capacity] = {};
+    bool readSinceOpen[PollTable::Capacity] = {};
 };
 
 #endif // MODBUSMASTER_H

@@ -15,10 +15,4 @@ void PollTable::fillDefault()
     count = RegisterMap::PollRowCount;
     cursor = 0;
     phase = 0;
-    awaitingReply = false;
-    lateReplies = 0;
-    lateFunction = 0;
-    settling = false;
-    heardInSlot = false;
-    quietSlots = 0;
 }

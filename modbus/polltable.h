@@ -25,18 +25,7 @@ struct PollTable
     PollEntry entries[Capacity];
     quint8 count = 0;
     quint8 cursor = 0;
-    quint16 phase = 0;          // 0 before the first slot, 1 send, 2..99 listen, 100 slot over
-    bool awaitingReply = false; // a request went out in this slot and has no answer yet
-
-    // Replies carry no register number, so a reply that comes after its slot ran out cannot be
-    // told from the answer to the next request. The master counts such requests and, once the
-    // row is answered, keeps quiet slots until their replies have come or a slot stays silent.
-    static constexpr quint8 MaxQuietSlots = 10;
-    quint8 lateReplies = 0;   // requests whose slot ran out and whose reply may still come
-    quint8 lateFunction = 0;  // function code of those requests
-    bool settling = false;    // waiting out late replies: no request goes out
-    bool heardInSlot = false; // a burst came in the current settling slot
-    quint8 quietSlots = 0;    // settling slots so far
+    quint16 phase = 0; // 0 before the first slot, 1 send, 2..99 listen, 100 slot over
 };
 
 #endif // POLLTABLE_H

@@ -89,6 +89,11 @@ int Hcom::comWrite(const quint8 *data, quint16 length)
     return 1;
 }
 
+bool Hcom::comIsOpen() const
+{
+    return serialPort->isOpen();
+}
+
 int Hcom::comTakeData(quint8 *dest, quint16 &length)
 {
     rx.take(dest, length);

@@ -36,6 +36,8 @@ public:
     bool comOpen(QString name, ComSettings settings);
     int comClose(QString name);
     int comWrite(const quint8 *data, quint16 length);
+    // False once closed, by comClose or because the line went away.
+    bool comIsOpen() const;
     // dest must have room for RxCapacity bytes.
     int comTakeData(quint8 *dest, quint16 &length);
 

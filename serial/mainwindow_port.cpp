@@ -53,9 +53,7 @@ void MainWindow::readSerialData()
 
     // Examine the reply now rather than at the next tick, so the read-out follows the device a
     // tick sooner; the slot still counts its ticks as before.
-    ModbusMaster master(pollTable, *writeQueue, responseBuffer, writePending, writeDelay,
-                        deviceOnline);
-    if (master.examineNow(portState == 1))
+    if (master->examineNow(portState == 1))
         refreshStatus();
 }
 

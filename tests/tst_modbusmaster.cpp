@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <random>
 
 using namespace RtuTestBytes;
 
@@ -74,6 +75,7 @@ public:
     {
         sent.append({ticks, fromRaw(bytes, length)});
     }
+    void writeFailed(WriteFailure failure) override { failures.append(failure); }
 
     PollTable table;
     std::unique_ptr<RegisterWriteQueue> queue{makeQueue()};
@@ -84,6 +86,7 @@ public:
     bool portOpen = true;
     int ticks = 0;
     QList<Sent> sent;
+    QList<WriteFailure> failures;
     ModbusMaster master{table, *queue, response, writePending, writeDelay, deviceOnline};
 
 private:
@@ -126,6 +129,8 @@ private Q_SLOTS:
     void burstBeforeFirstRequestAnswersNothing();
     void writeQueuedMidSlotFreezesPoll();
     void writesQueuedApartGoOutAfterLastQueueing();
+    void writeOutcomes_data();
+    void writeOutcomes();
     void queuedFrameWaitsWithoutPending();
     void closedPortDoesNothing();
     void reopenContinuesSlot();
@@ -202,8 +207,8 @@ void TestModbusMaster::answerTiming_data()
     QTest::newRow("first listening tick") << 0 << true;
     QTest::newRow("mid slot") << 40 << true;
     QTest::newRow("last listening tick") << 97 << true;
-    // Lands before the closing tick, which does not look; the send tick then discards it.
-    QTest::newRow("after the slot") << 98 << false;
+    // Lands before the closing tick, which does not look; the send tick takes it before it asks.
+    QTest::newRow("after the slot") << 98 << true;
 }
 
 void TestModbusMaster::answerTiming()
@@ -295,15 +300,18 @@ void TestModbusMaster::repliesByFunction_data()
     QTest::addColumn<int>("value"); // of the row at the cursor afterwards, 77 before
 
     QTest::newRow("read reply") << hex("01 03 02 00 64 B9 AF") << true << 100;
-    QTest::newRow("write echo") << LdOnFrame << true << 77;
-    QTest::newRow("function 16 reply") << withCrc("01 10 9C 4E 00 01") << true << 77;
-    QTest::newRow("exception reply") << withCrc("01 83 02") << false << 77;
+    // The driver lacks the register: answered, nothing to store, the cycle goes on.
+    QTest::newRow("exception reply") << withCrc("01 83 02") << true << 77;
+    // Answers to writes answer no read; taken for one, they let the row's own reply come late.
+    QTest::newRow("write echo") << LdOnFrame << false << 77;
+    QTest::newRow("write refused") << withCrc("01 86 02") << false << 77;
+    QTest::newRow("function 16 reply") << withCrc("01 10 9C 4E 00 01") << false << 77;
     QTest::newRow("CRC of nothing") << hex("FF FF") << false << 77;
     QTest::newRow("function 04 reply") << withCrc("01 04 02 00 64") << false << 77;
-    // Too short to carry a value; bytes 3 and 4 of the buffer still hold 12 34 from before.
-    QTest::newRow("03 without byte count") << withCrc("01 03") << false << 77;
-    QTest::newRow("03 with byte count only") << withCrc("01 03 02") << false << 77;
-    QTest::newRow("03 with one value byte") << withCrc("01 03 02 00") << false << 77;
+    // Answers too short to carry a value; bytes 3 and 4 of the buffer still hold 12 34.
+    QTest::newRow("03 without byte count") << withCrc("01 03") << true << 77;
+    QTest::newRow("03 with byte count only") << withCrc("01 03 02") << true << 77;
+    QTest::newRow("03 with one value byte") << withCrc("01 03 02 00") << true << 77;
 }
 
 void TestModbusMaster::repliesByFunction()
@@ -394,21 +402,30 @@ void TestModbusMaster::writeQueuedMidSlotFreezesPoll()
     QCOMPARE(int(bench.response.ready), 1);
     QCOMPARE(int(bench.writeDelay), 99);
 
+    // It is taken before the frame goes out, so the echo cannot overwrite it.
     const QByteArray trace = tickCapturingStdout(bench, 1);
     QCOMPARE(bench.sent.size(), 2);
     QCOMPARE(bench.sent.last().bytes, LdOnFrame);
     QCOMPARE(trace, LdOnTrace);
+    QCOMPARE(int(bench.table.entries[0].value), 100);
+    QCOMPARE(int(bench.table.cursor), 1);
+    QCOMPARE(int(bench.response.ready), 0);
+    QCOMPARE(int(bench.writeDelay), 0);
+
+    // The frame stays queued until its echo.
+    bench.tick(3);
+    QVERIFY(!bench.queue->isEmpty());
+    bench.deliver(LdOnFrame);
+    bench.tick();
     QVERIFY(bench.queue->isEmpty());
     QCOMPARE(int(bench.writePending), 0);
-    QCOMPARE(int(bench.writeDelay), 0);
+    QVERIFY(bench.failures.isEmpty());
     QCOMPARE(int(bench.table.phase), frozen);
 
-    // The slot resumes where it stopped and takes the waiting reply.
+    // The slot resumes where it stopped.
     const int resumed = bench.ticks + 1;
     bench.tick();
     QCOMPARE(int(bench.table.phase), frozen + 1);
-    QCOMPARE(int(bench.table.entries[0].value), 100);
-    QCOMPARE(int(bench.table.cursor), 1);
     QCOMPARE(bench.tickUntilSent(), resumed + (100 - frozen) + 1);
     QCOMPARE(bench.sent.last().bytes, Read40114);
 }
@@ -430,16 +447,81 @@ void TestModbusMaster::writesQueuedApartGoOutAfterLastQueueing()
     QCOMPARE(bench.sent[1].bytes, LdOnFrame);
     QCOMPARE(int(bench.writePending), 1);
 
-    trace += tickCapturingStdout(bench, 100);
+    // Echoed at once, the second still keeps the pace of one send per 100 ticks.
+    bench.tick(4);
+    bench.deliver(LdOnFrame);
+    trace += tickCapturingStdout(bench, 96);
     QCOMPARE(bench.sent.size(), 3);
     QCOMPARE(bench.sent[2].tick, secondQueued + 200);
     QCOMPARE(bench.sent[2].bytes, LdOffFrame);
-    QCOMPARE(int(bench.writePending), 0);
     QCOMPARE(trace, LdOnTrace + "write_dir 8 :01 06 9c 4e 00 00 c7 8d \r\n");
 
+    bench.tick(4);
+    bench.deliver(LdOffFrame);
+    bench.tick();
+    QCOMPARE(int(bench.writePending), 0);
+    QVERIFY(bench.queue->isEmpty());
     QCOMPARE(int(bench.table.phase), frozen);
     bench.tick();
     QCOMPARE(int(bench.table.phase), frozen + 1);
+}
+
+void TestModbusMaster::writeOutcomes_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("answeredSend"); // the send the answer follows; 0 none
+    QTest::addColumn<int>("sends");
+    QTest::addColumn<int>("failure"); // -1 none, else a WriteFailure
+
+    const int none = -1;
+    const int refused = int(WriteFailure::Refused);
+    const int unconfirmed = int(WriteFailure::NotConfirmed);
+    QTest::newRow("echoed") << LdOnFrame << 1 << 1 << none;
+    QTest::newRow("echoed after a resend") << LdOnFrame << 2 << 2 << none;
+    QTest::newRow("refused") << withCrc("01 86 02") << 1 << 1 << refused;
+    QTest::newRow("never answered") << QByteArray() << 0 << 3 << unconfirmed;
+    QTest::newRow("echo with a bad CRC") << hex("01 06 9C 4E 00 01 06 4E") << 1 << 3 << unconfirmed;
+    QTest::newRow("echo of another write") << LdOffFrame << 1 << 3 << unconfirmed;
+    QTest::newRow("a poll reply instead") << readReply(5) << 1 << 3 << unconfirmed;
+}
+
+void TestModbusMaster::writeOutcomes()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, answeredSend);
+    QFETCH(int, sends);
+    QFETCH(int, failure);
+
+    Bench bench;
+    bench.master.queueWrite(RegisterMap::LdSwitch, 1);
+    QByteArray trace;
+    int dueAnswer = -1;
+    for (int t = 0; t < 400 && !bench.queue->isEmpty(); ++t) {
+        const int before = bench.sent.size();
+        trace += tickCapturingStdout(bench, 1);
+        if (bench.sent.size() > before && bench.sent.size() == answeredSend)
+            dueAnswer = bench.ticks + 5;
+        if (bench.ticks == dueAnswer)
+            bench.deliver(answer);
+    }
+
+    // One send per 100 ticks, each traced; then the frame has left the queue.
+    QVERIFY(bench.queue->isEmpty());
+    QCOMPARE(int(bench.writePending), 0);
+    QCOMPARE(bench.sent.size(), sends);
+    for (int i = 0; i < sends; ++i) {
+        QCOMPARE(bench.sent[i].tick, 100 * (i + 1));
+        QCOMPARE(bench.sent[i].bytes, LdOnFrame);
+    }
+    QCOMPARE(trace, LdOnTrace.repeated(sends));
+    QCOMPARE(bench.failures.size(), failure < 0 ? 0 : 1);
+    if (failure >= 0)
+        QCOMPARE(int(bench.failures.first()), failure);
+    if (failure == int(WriteFailure::NotConfirmed))
+        QCOMPARE(bench.ticks, 100 * (sends + 1));
+    // Polling resumes.
+    QCOMPARE(bench.tickUntilSent(), bench.ticks + 2);
+    QCOMPARE(bench.sent.last().bytes, Read40146);
 }
 
 void TestModbusMaster::queuedFrameWaitsWithoutPending()
@@ -575,18 +657,27 @@ void TestModbusMaster::lateRepliesNeverReachAnotherRow_data()
     QTest::addColumn<int>("dropEvery");  // every Nth request goes unanswered; 0 none
     QTest::addColumn<int>("spoilEvery"); // every Nth reply arrives with a broken CRC; 0 none
     QTest::addColumn<int>("noiseEvery"); // a garbage burst every N ticks; 0 none
+    // Non-empty: the device takes one request at a time, and each reply comes one of these
+    // delays (picked at random; -1 never) after the reply before it; delay is not used.
+    QTest::addColumn<QList<int>>("inTurn");
 
-    QTest::newRow("prompt") << 5 << 0 << 0 << 0;
-    QTest::newRow("prompt, every third dropped") << 5 << 3 << 0 << 0;
-    QTest::newRow("just inside the slot") << 97 << 0 << 0 << 0;
-    QTest::newRow("half a slot late") << 150 << 0 << 0 << 0;
-    QTest::newRow("one and a half slots late") << 250 << 0 << 0 << 0;
-    QTest::newRow("four slots late") << 420 << 0 << 0 << 0;
-    QTest::newRow("late, every fourth dropped") << 150 << 4 << 0 << 0;
-    QTest::newRow("late, every third spoilt") << 250 << 0 << 3 << 0;
-    QTest::newRow("late, with noise") << 250 << 0 << 0 << 37;
-    QTest::newRow("late, spoilt and noise") << 250 << 0 << 2 << 61;
-    QTest::newRow("prompt, with constant noise") << 5 << 0 << 0 << 13;
+    const QList<int> pipelined;
+    const QList<int> slowFastNever = {130, 150, 170, 0, -1};
+    QTest::newRow("prompt") << 5 << 0 << 0 << 0 << pipelined;
+    QTest::newRow("prompt, every third dropped") << 5 << 3 << 0 << 0 << pipelined;
+    QTest::newRow("just inside the slot") << 97 << 0 << 0 << 0 << pipelined;
+    QTest::newRow("half a slot late") << 150 << 0 << 0 << 0 << pipelined;
+    QTest::newRow("one and a half slots late") << 250 << 0 << 0 << 0 << pipelined;
+    QTest::newRow("four slots late") << 420 << 0 << 0 << 0 << pipelined;
+    QTest::newRow("late, every fourth dropped") << 150 << 4 << 0 << 0 << pipelined;
+    QTest::newRow("late, every third spoilt") << 250 << 0 << 3 << 0 << pipelined;
+    QTest::newRow("late, with noise") << 250 << 0 << 0 << 37 << pipelined;
+    QTest::newRow("late, spoilt and noise") << 250 << 0 << 2 << 61 << pipelined;
+    QTest::newRow("prompt, with constant noise") << 5 << 0 << 0 << 13 << pipelined;
+    QTest::newRow("in turn, 150 each") << 0 << 0 << 0 << 0 << QList<int>{150};
+    QTest::newRow("in turn, about 150, 0 or never") << 0 << 0 << 0 << 0 << slowFastNever;
+    QTest::newRow("in turn, about 150, 0 or never, spoilt") << 0 << 0 << 3 << 0 << slowFastNever;
+    QTest::newRow("in turn, about 150, 0 or never, noise") << 0 << 0 << 0 << 37 << slowFastNever;
 }
 
 void TestModbusMaster::lateRepliesNeverReachAnotherRow()
@@ -595,10 +686,13 @@ void TestModbusMaster::lateRepliesNeverReachAnotherRow()
     QFETCH(int, dropEvery);
     QFETCH(int, spoilEvery);
     QFETCH(int, noiseEvery);
+    QFETCH(QList<int>, inTurn);
 
     // The device answers every register with its own number, so a value in the wrong row shows.
     Bench bench;
     QMap<int, QList<QByteArray>> dueReplies;
+    std::mt19937 pick(9);
+    int busyUntil = 0;
     int requests = 0;
     int replies = 0;
     int handled = 0;
@@ -612,12 +706,21 @@ void TestModbusMaster::lateRepliesNeverReachAnotherRow()
         for (; handled < bench.sent.size(); ++handled) {
             const QByteArray &request = bench.sent.at(handled).bytes;
             const int reg = quint8(request[2]) << 8 | quint8(request[3]);
+            int due = bench.ticks + delay;
+            if (!inTurn.isEmpty()) {
+                const int taken = qMax(bench.ticks, busyUntil);
+                const int took = inTurn.at(int(pick() % unsigned(inTurn.size())));
+                busyUntil = took < 0 ? taken : taken + took;
+                if (took < 0)
+                    continue;
+                due = busyUntil;
+            }
             if (dropEvery != 0 && ++requests % dropEvery == 0)
                 continue;
             QByteArray reply = readReply(quint16(reg));
             if (spoilEvery != 0 && ++replies % spoilEvery == 0)
                 reply[5] = char(reply[5] ^ 0x5A);
-            dueReplies[bench.ticks + delay].append(reply);
+            dueReplies[due].append(reply);
         }
         for (int row = 0; row < RegisterMap::PollRowCount; ++row) {
             const quint16 value = bench.table.entries[row].value;

@@ -158,10 +158,11 @@ void tst_PortSelection::replyShownOnArrival()
     HcomProbe channel(panel.probe.com());
     channel.holdTimer();
 
-    // The master is listening for the answer to its maximum-current request.
+    // The master sends its maximum-current request and listens for the answer.
     PollTable &table = panel.probe.pollTable();
-    table.phase = 5;
-    table.awaitingReply = true;
+    for (int i = 0; i < 5; ++i)
+        panel.probe.masterStep();
+    QCOMPARE(int(table.phase), 5);
     const QByteArray reply = RtuTestBytes::withCrc(RtuTestBytes::hex("01 03 02 07 D0"));
     QVERIFY(pty.write(reply));
     QVERIFY(channel.waitBuffered(reply.size()));

@@ -1,13 +1,17 @@
 // The read-outs: what each value shows, when the labels are written, and when they are left alone.
 #include "crc16.h"
+#include "hcom.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
+#include "ptypair.h"
 #include "registermap.h"
 #include "statusdisplay.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -15,23 +19,34 @@ namespace {
 
 const QString Green = QStringLiteral("color: rgb(0,255,0);");
 const QString Red = QStringLiteral("color: rgb(255, 3, 3);");
+const QString Grey = QStringLiteral("color: rgb(150, 150, 150);");
 
-// A window whose tick is driven by the test, with the port closed so the master stays still.
+// A window whose tick is driven by the test, its port open on a pseudo-terminal that nobody
+// answers, so only the test puts readings into the poll table.
 struct Panel
 {
     Panel()
     {
         probe.tickTimer().stop();
-        probe.portState() = 0;
+        open();
+    }
+    ~Panel()
+    {
+        if (probe.portState() == 1)
+            form.btn_comSet->click();
+    }
+
+    void open()
+    {
+        form.comb_comName->insertItem(0, pty.slavePath());
+        form.comb_comName->setCurrentIndex(0);
+        form.btn_comSet->click();
     }
 
     // A reading from the device for the row.
-    void setRow(int row, quint16 value)
-    {
-        probe.pollTable().entries[row].value = value;
-        probe.pollTable().entries[row].heard = true;
-    }
+    void setRow(int row, quint16 value) { probe.master().recordReading(row, value); }
 
+    PtyPair pty;
     MainWindow window;
     MainWindowProbe probe{window};
     MainWindowForm &form = probe.form();
@@ -87,6 +102,8 @@ private Q_SLOTS:
     void answerShownOnItsTickAndKeptAfterClose();
     void styleSheetSetOnlyWhenStateChanges();
     void unchangedValuesLeaveLabelsAlone();
+    void readoutsNotCurrentTurnGrey_data();
+    void readoutsNotCurrentTurnGrey();
 };
 
 void TestStatusDisplay::powerText_data()
@@ -295,7 +312,6 @@ void TestStatusDisplay::answerShownOnItsTickAndKeptAfterClose()
 {
     Panel panel;
     panel.setRow(RegisterMap::RowLdPower, 4321); // not yet answered in this run, shown once online
-    panel.probe.portState() = 1;
 
     // The first request goes out; with no answer yet nothing is shown.
     for (int i = 0; i < 5; ++i)
@@ -323,7 +339,7 @@ void TestStatusDisplay::answerShownOnItsTickAndKeptAfterClose()
     QCOMPARE(panel.form.tecRtTemp->text(), QStringLiteral("-"));
 
     // The port closes: the device stays online and the read-outs keep the last values.
-    panel.probe.portState() = 0;
+    panel.form.btn_comSet->click();
     for (int i = 0; i < 200; ++i)
         panel.probe.tick();
     QCOMPARE(int(panel.probe.deviceOnline()), 1);
@@ -405,6 +421,73 @@ void TestStatusDisplay::unchangedValuesLeaveLabelsAlone()
     QCOMPARE(panel.form.ldMaxCur->text(), QStringLiteral("2100"));
     QCOMPARE(panel.form.tecRtTemp->text(), QStringLiteral("25.06"));
     QCOMPARE(panel.form.ldState->text(), QStringLiteral("Stop"));
+}
+
+void TestStatusDisplay::readoutsNotCurrentTurnGrey_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("not read for 5 s") << "wait";
+    QTest::newRow("port closed by the operator") << "close";
+    QTest::newRow("line gone") << "hang up";
+}
+
+void TestStatusDisplay::readoutsNotCurrentTurnGrey()
+{
+    QFETCH(QString, how);
+
+    Panel panel;
+    QLabel *const numbers[] = {panel.form.tecRtTemp, panel.form.ldSetCurrent, panel.form.ldMaxCur};
+    StyleChangeCounter stateStyles(panel.form.ldState);
+    panel.setRow(RegisterMap::RowLdOnState, 1);
+    panel.setRow(RegisterMap::RowTecTemp, 2534);
+    panel.setRow(RegisterMap::RowCurrentSetting, 1500);
+    panel.setRow(RegisterMap::RowMaxCurrent, 2000);
+    panel.probe.deviceOnline() = 1; // the power is never read
+    panel.probe.tick();
+    QCOMPARE(panel.form.ldState->styleSheet(), Green);
+
+    if (how == QLatin1String("wait")) {
+        // One tick short of 5 s after the reading, the tick above included.
+        for (quint64 i = 2; i < ModbusMaster::StaleAfterTicks; ++i)
+            panel.probe.tick();
+        QCOMPARE(panel.form.ldState->styleSheet(), Green);
+    } else if (how == QLatin1String("close")) {
+        panel.form.btn_comSet->click();
+    } else {
+        panel.pty.closeMaster();
+        QTRY_VERIFY(!panel.probe.com().comIsOpen());
+        QCOMPARE(panel.probe.portState(), 1);
+    }
+    const int greyed = stateStyles.count + 1;
+    for (int i = 0; i < 10; ++i)
+        panel.probe.tick();
+
+    // Grey, set once, texts kept; a read-out still showing the form's text keeps its style.
+    QCOMPARE(stateStyles.count, greyed);
+    QCOMPARE(panel.form.ldState->styleSheet(), Grey);
+    QCOMPARE(panel.form.ldState->text(), QStringLiteral("Work"));
+    for (QLabel *label : numbers)
+        QCOMPARE(label->styleSheet(), Grey);
+    QCOMPARE(panel.form.tecRtTemp->text(), QStringLiteral("25.34"));
+    QCOMPARE(panel.form.ldSetCurrent->text(), QStringLiteral("1500"));
+    QCOMPARE(panel.form.ldSetPower->text(), QStringLiteral("-"));
+    QCOMPARE(panel.form.ldSetPower->styleSheet(), QString());
+
+    if (how == QLatin1String("hang up"))
+        return;
+    if (how == QLatin1String("close")) {
+        // Open again, what was read before the close is not current until read anew.
+        panel.open();
+        panel.probe.tick();
+        QCOMPARE(panel.form.ldState->styleSheet(), Grey);
+    }
+    panel.setRow(RegisterMap::RowLdOnState, 0);
+    panel.setRow(RegisterMap::RowCurrentSetting, 1500);
+    panel.probe.tick();
+    QCOMPARE(panel.form.ldState->styleSheet(), Red);
+    QCOMPARE(panel.form.ldState->text(), QStringLiteral("Stop"));
+    QCOMPARE(panel.form.ldSetCurrent->styleSheet(), QString());
+    QCOMPARE(panel.form.tecRtTemp->styleSheet(), Grey);
 }
 
 QTEST_MAIN(TestStatusDisplay)

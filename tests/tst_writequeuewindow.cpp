@@ -46,6 +46,8 @@ private Q_SLOTS:
     void fullRingWarns_data();
     void fullRingWarns();
     void queuedWriteGoesOutOnTheTick();
+    void writeFailureWarnsAfterTheTick_data();
+    void writeFailureWarnsAfterTheTick();
     void framesReachTheLine();
 
 private:
@@ -201,6 +203,10 @@ void TestWriteQueueWindow::queuedWriteGoesOutOnTheTick()
         trace = capture.text();
     }
     QCOMPARE(trace, QByteArray("write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n"));
+    // Queued until the driver's echo.
+    QCOMPARE(frontFrame(probe->writeQueue()), LdOnFrame);
+    probe->storeResponse(raw(LdOnFrame), quint16(LdOnFrame.size()));
+    probe->masterStep();
     QVERIFY(probe->writeQueue().isEmpty());
     QCOMPARE(int(probe->writePending()), 0);
 
@@ -222,6 +228,53 @@ void TestWriteQueueWindow::queuedWriteGoesOutOnTheTick()
         probe->masterStep();
     QCOMPARE(probe->pollTable().phase, phase);
     QCOMPARE(int(probe->responseBuffer().ready), 1);
+}
+
+void TestWriteQueueWindow::writeFailureWarnsAfterTheTick_data()
+{
+    QTest::addColumn<int>("useEnglish");
+    QTest::addColumn<QByteArray>("answer"); // empty: none
+    QTest::addColumn<int>("ticks");         // until the frame leaves the queue
+    QTest::addColumn<QString>("text");
+
+    const QByteArray refusal = withCrc("01 86 02");
+    QTest::newRow("refused") << 1 << refusal << 101 << QStringLiteral("Command Refused!");
+    QTest::newRow("refused, Chinese") << 0 << refusal << 101 << QString::fromUtf8("命令被拒绝!");
+    QTest::newRow("not confirmed")
+        << 1 << QByteArray() << 400 << QStringLiteral("Command Not Confirmed!");
+    QTest::newRow("not confirmed, Chinese")
+        << 0 << QByteArray() << 400 << QString::fromUtf8("命令未确认!");
+}
+
+void TestWriteQueueWindow::writeFailureWarnsAfterTheTick()
+{
+    QFETCH(int, useEnglish);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, ticks);
+    QFETCH(QString, text);
+
+    probe->useEnglish() = useEnglish;
+    probe->portState() = 1;
+    probe->queueRegisterWrite(RegisterMap::LdSwitch, 1);
+    DialogCatcher catcher;
+    {
+        StdoutCapture capture; // the trace of each send
+        for (int i = 1; i <= ticks; ++i) {
+            if (i == 101 && !answer.isEmpty())
+                probe->storeResponse(raw(answer), quint16(answer.size()));
+            probe->masterStep();
+        }
+    }
+    QVERIFY(probe->writeQueue().isEmpty());
+
+    // Not from inside the step: the dialog opens once the event loop runs again.
+    QVERIFY(catcher.seen.isEmpty());
+    QVERIFY(!QApplication::activeModalWidget());
+    QTRY_COMPARE(catcher.seen.size(), 1);
+    QCOMPARE(catcher.seen.first().title, QStringLiteral("Warning"));
+    QCOMPARE(catcher.seen.first().text, text);
+    QCOMPARE(catcher.seen.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(catcher.seen.first().parent, static_cast<QWidget *>(window.get()));
 }
 
 // The poll request and the queued write leave through the channel byte for byte.

@@ -29,6 +29,7 @@ public:
     quint8 &writePending() { return w.writePending; }
     ResponseBuffer &responseBuffer() { return w.responseBuffer; }
     PollTable &pollTable() { return w.pollTable; }
+    ModbusMaster &master() { return *w.master; }
 
     void storeResponse(const quint8 *bytes, quint16 length) { w.storeResponse(bytes, length); }
     void masterStep() { w.masterStep(); }
