@@ -331,21 +331,36 @@ void tst_Faults::readOutsShowOnlyWhatTheUnitHolds_data()
     QTest::addColumn<int>("strayBytes");
     QTest::addColumn<int>("splitGapMs");
     QTest::addColumn<bool>("noise");
+    // Non-empty: the unit takes one request at a time, each reply one of these delays after it
+    // took the request (-1: never answered); delayMs is then not used.
+    QTest::addColumn<QList<int>>("fifoDelays");
     // Whether every read-out must still come to show the unit's value.
     QTest::addColumn<bool>("allShown");
 
-    QTest::newRow("clean line") << 0 << 0 << 0.0 << 0 << 0 << false << true;
-    QTest::newRow("every 2nd reply with a bad CRC") << 0 << 2 << 0.0 << 0 << 0 << false << true;
-    QTest::newRow("30% of replies lost") << 0 << 0 << 0.3 << 0 << 0 << false << true;
-    QTest::newRow("stray bytes ahead of every reply") << 0 << 0 << 0.0 << 3 << 0 << false << false;
-    QTest::newRow("replies split 3 ms apart") << 0 << 0 << 0.0 << 0 << 3 << false << false;
-    QTest::newRow("replies split 40 ms apart") << 0 << 0 << 0.0 << 0 << 40 << false << false;
-    QTest::newRow("noise between and inside replies") << 0 << 0 << 0.0 << 0 << 0 << true << false;
-    QTest::newRow("noise and split replies") << 0 << 0 << 0.0 << 0 << 3 << true << false;
-    QTest::newRow("replies 150 ms late") << 150 << 0 << 0.0 << 0 << 0 << false << false;
-    QTest::newRow("replies 250 ms late") << 250 << 0 << 0.0 << 0 << 0 << false << false;
-    QTest::newRow("replies 250 ms late, with noise") << 250 << 0 << 0.0 << 0 << 0 << true << false;
-    QTest::newRow("replies 150 ms late, with noise") << 150 << 0 << 0.0 << 0 << 0 << true << false;
+    const QList<int> none;
+    QTest::newRow("clean line") << 0 << 0 << 0.0 << 0 << 0 << false << none << true;
+    QTest::newRow("every 2nd reply with a bad CRC")
+        << 0 << 2 << 0.0 << 0 << 0 << false << none << true;
+    QTest::newRow("30% of replies lost") << 0 << 0 << 0.3 << 0 << 0 << false << none << true;
+    QTest::newRow("stray bytes ahead of every reply")
+        << 0 << 0 << 0.0 << 3 << 0 << false << none << false;
+    QTest::newRow("replies split 3 ms apart") << 0 << 0 << 0.0 << 0 << 3 << false << none << false;
+    QTest::newRow("replies split 40 ms apart")
+        << 0 << 0 << 0.0 << 0 << 40 << false << none << false;
+    QTest::newRow("noise between and inside replies")
+        << 0 << 0 << 0.0 << 0 << 0 << true << none << false;
+    QTest::newRow("noise and split replies") << 0 << 0 << 0.0 << 0 << 3 << true << none << false;
+    QTest::newRow("replies 150 ms late") << 150 << 0 << 0.0 << 0 << 0 << false << none << false;
+    QTest::newRow("replies 250 ms late") << 250 << 0 << 0.0 << 0 << 0 << false << none << false;
+    QTest::newRow("replies 250 ms late, with noise")
+        << 250 << 0 << 0.0 << 0 << 0 << true << none << false;
+    QTest::newRow("replies 150 ms late, with noise")
+        << 150 << 0 << 0.0 << 0 << 0 << true << none << false;
+    const QList<int> slowFastNever = {120, 150, 180, 0, -1};
+    QTest::newRow("one request at a time, 120 to 180 ms, at once or never")
+        << 0 << 0 << 0.0 << 0 << 0 << false << slowFastNever << true;
+    QTest::newRow("one request at a time, 120 to 180 ms, at once or never, with noise")
+        << 0 << 0 << 0.0 << 0 << 0 << true << slowFastNever << false;
 }
 
 void tst_Faults::readOutsShowOnlyWhatTheUnitHolds()
@@ -356,6 +371,7 @@ void tst_Faults::readOutsShowOnlyWhatTheUnitHolds()
     QFETCH(int, strayBytes);
     QFETCH(int, splitGapMs);
     QFETCH(bool, noise);
+    QFETCH(QList<int>, fifoDelays);
     QFETCH(bool, allShown);
 
     PtyPair pty;
@@ -369,6 +385,7 @@ void tst_Faults::readOutsShowOnlyWhatTheUnitHolds()
     plan.dropRate = dropRate;
     plan.strayBytes = strayBytes;
     plan.splitGapMs = splitGapMs;
+    plan.fifoDelaysMs = fifoDelays.toVector();
     QVERIFY2(driver.openFd(pty.fd()), qPrintable(driver.errorString()));
     NoiseSource noiseSource(pty, 11);
 
@@ -391,7 +408,8 @@ void tst_Faults::readOutsShowOnlyWhatTheUnitHolds()
     int spoilt = 0;
     for (const SimulatedDriver::LogEntry &entry : driver.log())
         spoilt += entry.faults.isEmpty() ? 0 : 1;
-    const bool planned = delayMs || corruptCrcEvery || dropRate > 0 || strayBytes || splitGapMs;
+    const bool planned = delayMs || corruptCrcEvery || dropRate > 0 || strayBytes || splitGapMs ||
+                         !fifoDelays.isEmpty();
     if (planned)
         QVERIFY(spoilt > 0);
     if (noise)
