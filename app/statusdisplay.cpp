@@ -13,8 +13,12 @@ const char *const FormStyle = "";
 
 void restyle(QLabel *label, const char *&shown, const char *wanted)
 {
-    if (std::strcmp(shown, wanted) == 0)
+    if (shown == wanted)
         return;
+    if (std::strcmp(shown, wanted) == 0) {
+        shown = wanted; // the next tick takes the test above
+        return;
+    }
     label->setStyleSheet(QString::fromLatin1(wanted));
     shown = wanted;
 }
