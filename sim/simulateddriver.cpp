@@ -258,7 +258,7 @@ void SimulatedDriver::handleExchanges()
                 busyUntilMs = taken;
             for (int part = 0; part < shaped.writes.size(); ++part) {
                 const qint64 due = qMax(notBefore, taken + shaped.writes[part].afterMs);
-                scheduled.append({due, index, part, part == shaped.writes.size() - 1,
+                scheduled.append({due, index, part, part == shaped.writes.size() - 1, shaped.inTurn,
                                   shaped.writes[part].bytes});
                 notBefore = due;
                 if (shaped.inTurn)
@@ -280,11 +280,21 @@ void SimulatedDriver::flushDueWrites()
 {
     while (!scheduled.isEmpty() && scheduled.first().dueMs <= nowMs()) {
         const ScheduledWrite write = scheduled.takeFirst();
+        // A unit that answers in turn takes its next request only once this answer is out, so
+        // when the timer fires late (a busy machine) everything behind it moves by as much.
+        const qint64 now = nowMs();
+        const qint64 late = now - write.dueMs;
+        if (write.inTurn && late > 0) {
+            for (ScheduledWrite &later : scheduled)
+                later.dueMs += late;
+            if (busyUntilMs >= write.dueMs)
+                busyUntilMs += late;
+        }
         if (!writeToLine(write.bytes))
             continue;
         if (write.index >= 0 && write.index < entries.size()) {
             entries[write.index].writes.append(write.bytes);
-            entries[write.index].writtenAtMs.append(nowMs());
+            entries[write.index].writtenAtMs.append(now);
             Q_EMIT lineWritten(write.index, write.part);
             if (write.last)
                 Q_EMIT replyWritten(write.index);

@@ -101,6 +101,7 @@ private:
         int index; // into entries, -1 once the log was cleared
         int part;
         bool last;
+        bool inTurn; // a late write holds back the unit's later answers as well
         QByteArray bytes;
     };
 
