@@ -280,14 +280,20 @@ void SimulatedDriver::flushDueWrites()
 {
     while (!scheduled.isEmpty() && scheduled.first().dueMs <= nowMs()) {
         const ScheduledWrite write = scheduled.takeFirst();
-        // A unit that answers in turn takes its next request only once this answer is out, so
-        // when the timer fires late (a busy machine) everything behind it moves by as much.
+        // When the timer fires late (a busy machine), the rest of this reply keeps its gaps, and
+        // a unit that answers in turn, taking its next request only once this answer is out,
+        // moves everything behind it by as much.
         const qint64 now = nowMs();
         const qint64 late = now - write.dueMs;
-        if (write.inTurn && late > 0) {
-            for (ScheduledWrite &later : scheduled)
-                later.dueMs += late;
-            if (busyUntilMs >= write.dueMs)
+        if (late > 0) {
+            qint64 notBefore = now;
+            for (ScheduledWrite &later : scheduled) {
+                if (write.inTurn || later.index == write.index)
+                    later.dueMs += late;
+                later.dueMs = qMax(later.dueMs, notBefore);
+                notBefore = later.dueMs;
+            }
+            if (write.inTurn && busyUntilMs >= write.dueMs)
                 busyUntilMs += late;
         }
         if (!writeToLine(write.bytes))
