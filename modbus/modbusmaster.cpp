@@ -1,7 +1,8 @@
 #include "modbusmaster.h"
 
 #include "registermap.h"
-#include "rtuframe.h"
+
+#include <QDebug>
 
 #include <cstring>
 
@@ -12,6 +13,21 @@ constexpr quint8 ExceptionBit = 0x80;
 constexpr quint16 MinAnswerLength = 4;
 // Slave, 03, byte count, value high, value low, CRC.
 constexpr quint16 ReadReplyLength = 7;
+constexpr quint8 ReadByteCount = 2;
+// Slave, function | 0x80, exception code, CRC.
+constexpr quint16 ExceptionLength = 5;
+
+bool isCopy(const quint8 *data, quint16 length, const quint8 *frame, quint16 frameLength)
+{
+    return length == frameLength && std::memcmp(data, frame, length) == 0 &&
+           RtuFrame::passesCrc(data, length);
+}
+
+bool isException(const quint8 *data, quint16 length, quint8 slave, quint8 function)
+{
+    return length == ExceptionLength && data[0] == slave && data[1] == (function | ExceptionBit) &&
+           RtuFrame::passesCrc(data, length);
+}
 
 } // namespace
 
@@ -81,13 +97,25 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
         }
         return;
     }
+    if (!wasOpen) {
+        // Another adapter may be behind the same port name.
+        echo = LineEcho::Unknown;
+        echoDue = false;
+    }
     wasOpen = true;
     ++now;
 
-    // While writes are queued the poll cycle stands still.
+    // While writes are queued the poll cycle stands still; but until a read has shown whether
+    // the line echoes, a write's copy could not be told from its echo, so the poll goes on while
+    // the first send waits and the line is usually known when it goes out.
     if (!writeQueue.isEmpty()) {
-        serveQueue(link);
-        return;
+        const bool learning = echo == LineEcho::Unknown && writeSends == 0 && writePending == 1 &&
+                              writeDelay + 1 < WriteDelayTicks;
+        if (!learning) {
+            serveQueue(link);
+            return;
+        }
+        ++writeDelay;
     }
 
     if (pollTable.count == 0)
@@ -108,19 +136,18 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
 
 void ModbusMaster::serveQueue(MasterLink &link)
 {
-    // After a send, the driver's echo confirms the write and an exception refuses it; anything
+    // After a send, the driver's copy confirms the write and an exception refuses it; anything
     // else is the poll's.
     if (writeSends > 0 && responseBuffer.ready == 1) {
         responseBuffer.ready = 0;
         QueuedFrame front;
         writeQueue.peek(front);
         const quint8 *data = responseBuffer.data;
-        const quint16 length = responseBuffer.length;
-        const bool valid = length >= MinAnswerLength && RtuFrame::passesCrc(data, length);
-        const bool echo =
-            valid && length == front.length && std::memcmp(data, front.data, length) == 0;
-        const bool refused = valid && data[1] == (front.data[1] | ExceptionBit);
-        if (echo || refused) {
+        quint16 length = responseBuffer.length;
+        const bool echoOnly = skipEcho(data, length) && length == 0;
+        const bool confirmed = !echoOnly && isCopy(data, length, front.data, front.length);
+        const bool refused = !echoOnly && isException(data, length, front.data[0], front.data[1]);
+        if (confirmed || refused) {
             lastHeard = lastAnswer = now;
             deviceOnline = 1;
             finishWrite();
@@ -128,8 +155,8 @@ void ModbusMaster::serveQueue(MasterLink &link)
                 link.writeFailed(WriteFailure::Refused);
             if (writeQueue.isEmpty())
                 return;
-        } else {
-            examine();
+        } else if (!echoOnly) {
+            examine(data, length);
         }
     }
 
@@ -139,17 +166,14 @@ void ModbusMaster::serveQueue(MasterLink &link)
         return;
     writeDelay = 0;
     if (writeSends == MaxWriteSends) {
-        // No echo in the 100 ticks after the last send: the next frame takes this send's place.
+        // No copy in the 100 ticks after the last send: the next frame takes this send's place.
         finishWrite();
         link.writeFailed(WriteFailure::NotConfirmed);
         if (writeQueue.isEmpty())
             return;
     }
-    // A burst still waiting is a poll reply; the echo would overwrite it.
-    if (responseBuffer.ready == 1) {
-        responseBuffer.ready = 0;
-        examine();
-    }
+    // A burst still waiting is a poll reply; the copy would overwrite it.
+    examineWaiting();
     sendFront(link);
 }
 
@@ -161,6 +185,19 @@ void ModbusMaster::sendFront(MasterLink &link)
     link.writeFrame(front.data, front.length);
     ++writeSends;
     lastHeard = lastAnswer = now;
+    if (front.length == RtuFrame::RequestLength) {
+        RtuFrame::Request frame;
+        std::memcpy(frame.data(), front.data, frame.size());
+        sent(frame);
+    } else {
+        echoDue = false;
+    }
+}
+
+void ModbusMaster::sent(const RtuFrame::Request &frame)
+{
+    lastSent = frame;
+    echoDue = true;
 }
 
 void ModbusMaster::finishWrite()
@@ -174,10 +211,7 @@ void ModbusMaster::finishWrite()
 void ModbusMaster::sendTick(MasterLink &link)
 {
     // A reply that came after its slot ran out is still an answer: take it before deciding.
-    if (responseBuffer.ready == 1) {
-        responseBuffer.ready = 0;
-        examine();
-    }
+    examineWaiting();
     if (readsOut > 0 && writeOffDue()) {
         readsOut = 0;
         loneRequest = false;
@@ -192,12 +226,15 @@ void ModbusMaster::sendTick(MasterLink &link)
         return;
 
     const PollEntry &entry = pollTable.entries[pollTable.cursor];
-    if (entry.functionCode == RegisterMap::FunctionReadHolding)
+    if (entry.functionCode == RegisterMap::FunctionReadHolding) {
         link.sendReadRequest(entry.slave, entry.registerAddress);
-    else if (entry.functionCode == RegisterMap::FunctionWriteSingle)
+        sent(RtuFrame::readRequest(entry.slave, entry.registerAddress));
+    } else if (entry.functionCode == RegisterMap::FunctionWriteSingle) {
         link.sendWriteRequest(entry.slave, entry.registerAddress, entry.value);
-    else
+        sent(RtuFrame::writeRequest(entry.slave, entry.registerAddress, entry.value));
+    } else {
         return;
+    }
 
     loneRequest = readsOut == 0;
     if (loneRequest) {
@@ -221,41 +258,98 @@ void ModbusMaster::listen()
         return;
     }
     ++pollTable.phase;
-    examine();
+    examine(responseBuffer.data, responseBuffer.length);
 }
 
 bool ModbusMaster::examineNow(bool portOpen)
 {
-    if (!portOpen || !writeQueue.isEmpty() || pollTable.count == 0)
+    if (!portOpen || pollTable.count == 0)
         return false;
+    if (!writeQueue.isEmpty()) {
+        // A write's echo alone is set aside at once: left for the tick, the driver's copy could
+        // land on top of it first and be taken for the echo.
+        if (writeSends == 0 || responseBuffer.ready != 1)
+            return false;
+        const quint8 *data = responseBuffer.data;
+        quint16 length = responseBuffer.length;
+        if (length != RtuFrame::RequestLength || !skipEcho(data, length))
+            return false;
+        responseBuffer.ready = 0;
+        return true;
+    }
     // Only where the next tick would listen; a send or slot-over tick handles bursts itself.
     if (pollTable.phase == PollTable::SendPhase || pollTable.phase >= PollTable::SlotOver)
         return false;
     // A burst too short to test changes the slot's count on its tick; leave it to the tick.
     if (responseBuffer.ready != 1 || responseBuffer.length < 2)
         return false;
-    responseBuffer.ready = 0;
-    examine();
+    examineWaiting();
     return true;
 }
 
-void ModbusMaster::examine()
+void ModbusMaster::examineWaiting()
 {
-    lastHeard = now;
-    const quint8 *data = responseBuffer.data;
-    const quint16 length = responseBuffer.length;
-    if (length < MinAnswerLength || !RtuFrame::passesCrc(data, length))
+    if (responseBuffer.ready != 1)
         return;
-    // Only a reply of the kind the outstanding requests ask for answers one of them: a late
-    // write echo, or any reply while nothing is outstanding, answers no row.
-    const quint8 function = data[1];
-    if (readsOut == 0 || quint8(function & ~ExceptionBit) != readFunction)
+    responseBuffer.ready = 0;
+    examine(responseBuffer.data, responseBuffer.length);
+}
+
+bool ModbusMaster::skipEcho(const quint8 *&data, quint16 &length)
+{
+    if (!echoDue || length < lastSent.size() ||
+        std::memcmp(data, lastSent.data(), lastSent.size()) != 0)
+        return false;
+    // A read request can never be an answer, so its copy is always the echo. A write's copy is
+    // also the driver's confirmation: it is the echo only on a line that echoes, or may.
+    const bool read = lastSent[1] == RegisterMap::FunctionReadHolding;
+    if (!read && echo == LineEcho::NoEcho)
+        return false;
+    echoDue = false;
+    data += lastSent.size();
+    length = quint16(length - lastSent.size());
+    if (read && echo != LineEcho::Echoes) {
+        echo = LineEcho::Echoes;
+        qDebug("serial line echoes what the panel sends; echoes are set aside");
+    }
+    return true;
+}
+
+bool ModbusMaster::answersRow(const quint8 *data, quint16 length) const
+{
+    const PollEntry &entry = pollTable.entries[pollTable.cursor];
+    if (isException(data, length, entry.slave, readFunction))
+        return true;
+    if (length < MinAnswerLength || data[0] != entry.slave || data[1] != readFunction)
+        return false;
+    if (readFunction == RegisterMap::FunctionReadHolding)
+        return length == ReadReplyLength && data[2] == ReadByteCount &&
+               RtuFrame::passesCrc(data, length);
+    const RtuFrame::Request request =
+        RtuFrame::writeRequest(entry.slave, entry.registerAddress, entry.value);
+    return isCopy(data, length, request.data(), quint16(request.size()));
+}
+
+void ModbusMaster::examine(const quint8 *data, quint16 length)
+{
+    // The panel's own request coming back tells nothing of the driver.
+    if (skipEcho(data, length) && length == 0)
+        return;
+    lastHeard = now;
+    // Only an answer to the outstanding requests counts: a late write copy, or any reply while
+    // nothing is outstanding, answers no row.
+    if (readsOut == 0 || !answersRow(data, length))
         return;
 
     lastAnswer = now;
     deviceOnline = 1;
-    if (function == RegisterMap::FunctionReadHolding && length >= ReadReplyLength)
-        recordReading(pollTable.cursor, static_cast<quint16>(data[3] << 8 | data[4]));
+    if (readFunction == RegisterMap::FunctionReadHolding) {
+        if (data[1] == readFunction)
+            recordReading(pollTable.cursor, static_cast<quint16>(data[3] << 8 | data[4]));
+        // Answered with nothing before it: the line does not echo, unless it has shown it does.
+        if (echoDue && echo == LineEcho::Unknown)
+            echo = LineEcho::NoEcho;
+    }
     if (loneRequest) {
         const quint64 took = now - loneSentAt;
         slowestAnswer =

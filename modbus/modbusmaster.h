@@ -4,6 +4,7 @@
 #include "polltable.h"
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
+#include "rtuframe.h"
 
 #include <QtGlobal>
 
@@ -42,6 +43,16 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // cursor, and only to that row. Requests for another row go out only once all of them are
 // answered or written off, and they are written off only after the line has been silent for
 // longer than the driver has been seen to take to answer, plus a margin.
+//
+// Only a well-formed answer counts: from the request's slave, and either the request's
+// exception (5 bytes) or, for a read, one register's value (7 bytes, byte count 2), or, for a
+// write, a copy of the request. Anything else only shows that the line is not silent.
+//
+// Two-wire RS-485 adapters often hear what the panel sends. A burst that begins with the last
+// frame sent, before anything else came, is that frame's echo and is set aside. Whether the line
+// echoes is learnt afresh at every open, from the reads: a read request's echo says it does, a
+// read answered without one says it does not. On a line that echoes, or may, a write's first copy
+// is its echo and only a copy after it confirms the write.
 class ModbusMaster
 {
 public:
@@ -82,6 +93,9 @@ public:
     quint32 outstandingReads() const { return readsOut; }
     quint32 slowestAnswerTicks() const { return slowestAnswer; }
 
+    enum class LineEcho { Unknown, Echoes, NoEcho };
+    LineEcho lineEcho() const { return echo; }
+
 private:
     void serveQueue(MasterLink &link);
     void sendFront(MasterLink &link);
@@ -91,7 +105,12 @@ private:
     void listen();
     // The poll's side of a burst: an answer for the row under the cursor, or only a sign that
     // the line is not silent.
-    void examine();
+    void examine(const quint8 *data, quint16 length);
+    void examineWaiting();
+    bool answersRow(const quint8 *data, quint16 length) const;
+    // Takes the last frame's echo off the front of a burst; true when it did.
+    bool skipEcho(const quint8 *&data, quint16 &length);
+    void sent(const RtuFrame::Request &frame);
     void nextRow();
     bool writeOffDue() const;
 
@@ -119,6 +138,10 @@ private:
     quint64 lastAnswer = 0;    // last request sent or CRC-valid answer
 
     int writeSends = 0; // sends of the front frame so far; 0 before its first
+
+    RtuFrame::Request lastSent = {};
+    bool echoDue = false; // nothing has come since lastSent went out
+    LineEcho echo = LineEcho::Unknown;
 
     quint64 readAt[PollTable::Capacity] = {};
     bool readSinceOpen[PollTable::Capacity] = {};

@@ -59,6 +59,15 @@ public:
 
     void deliver(const QByteArray &burst) { response.store(raw(burst), quint16(burst.size())); }
 
+    // The first read answered, after its echo or with none: the line is then known.
+    void learnLine(bool echoes)
+    {
+        tickUntilSent();
+        tick(5);
+        deliver((echoes ? sent.last().bytes : QByteArray()) + readReply(100));
+        tick();
+    }
+
     int sendReadRequest(int slave, int reg) override
     {
         const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
@@ -309,9 +318,21 @@ void TestModbusMaster::repliesByFunction_data()
     QTest::newRow("CRC of nothing") << hex("FF FF") << false << 77;
     QTest::newRow("function 04 reply") << withCrc("01 04 02 00 64") << false << 77;
     // Answers too short to carry a value; bytes 3 and 4 of the buffer still hold 12 34.
-    QTest::newRow("03 without byte count") << withCrc("01 03") << true << 77;
-    QTest::newRow("03 with byte count only") << withCrc("01 03 02") << true << 77;
-    QTest::newRow("03 with one value byte") << withCrc("01 03 02 00") << true << 77;
+    QTest::newRow("03 without byte count") << withCrc("01 03") << false << 77;
+    QTest::newRow("03 with byte count only") << withCrc("01 03 02") << false << 77;
+    QTest::newRow("03 with one value byte") << withCrc("01 03 02 00") << false << 77;
+    // Not the answer to a one-register read, whatever their CRC says.
+    QTest::newRow("another slave's reply") << withCrc("02 03 02 00 64") << false << 77;
+    QTest::newRow("another slave's exception") << withCrc("02 83 02") << false << 77;
+    QTest::newRow("byte count 4") << withCrc("01 03 04 00 64 00 65") << false << 77;
+    QTest::newRow("byte count 1") << withCrc("01 03 01 00 64") << false << 77;
+    QTest::newRow("over-long exception") << withCrc("01 83 02 00") << false << 77;
+    QTest::newRow("reply with a byte after") << readReply(100) + hex("00") << false << 77;
+    // The panel's own request heard back: set aside, and what follows it is the answer.
+    QTest::newRow("echo alone") << Read40146 << false << 77;
+    QTest::newRow("echo and reply") << Read40146 + readReply(100) << true << 100;
+    QTest::newRow("echo and exception") << Read40146 + withCrc("01 83 02") << true << 77;
+    QTest::newRow("echo and bad reply") << Read40146 + hex("01 03 02 00 64 B9 AE") << false << 77;
 }
 
 void TestModbusMaster::repliesByFunction()
@@ -386,6 +407,7 @@ void TestModbusMaster::burstBeforeFirstRequestAnswersNothing()
 void TestModbusMaster::writeQueuedMidSlotFreezesPoll()
 {
     Bench bench;
+    bench.learnLine(false);
     bench.tickUntilSent();
     bench.tick(28);
     const int frozen = bench.table.phase;
@@ -397,18 +419,18 @@ void TestModbusMaster::writeQueuedMidSlotFreezesPoll()
     bench.tick(40);
     bench.deliver(readReply(100));
     bench.tick(59);
-    QCOMPARE(bench.sent.size(), 1);
+    QCOMPARE(bench.sent.size(), 2);
     QCOMPARE(int(bench.table.phase), frozen);
     QCOMPARE(int(bench.response.ready), 1);
     QCOMPARE(int(bench.writeDelay), 99);
 
     // It is taken before the frame goes out, so the echo cannot overwrite it.
     const QByteArray trace = tickCapturingStdout(bench, 1);
-    QCOMPARE(bench.sent.size(), 2);
+    QCOMPARE(bench.sent.size(), 3);
     QCOMPARE(bench.sent.last().bytes, LdOnFrame);
     QCOMPARE(trace, LdOnTrace);
-    QCOMPARE(int(bench.table.entries[0].value), 100);
-    QCOMPARE(int(bench.table.cursor), 1);
+    QCOMPARE(int(bench.table.entries[1].value), 100);
+    QCOMPARE(int(bench.table.cursor), 2);
     QCOMPARE(int(bench.response.ready), 0);
     QCOMPARE(int(bench.writeDelay), 0);
 
@@ -427,14 +449,15 @@ void TestModbusMaster::writeQueuedMidSlotFreezesPoll()
     bench.tick();
     QCOMPARE(int(bench.table.phase), frozen + 1);
     QCOMPARE(bench.tickUntilSent(), resumed + (100 - frozen) + 1);
-    QCOMPARE(bench.sent.last().bytes, Read40114);
+    QCOMPARE(bench.sent.last().bytes,
+             fromRaw(RtuFrame::readRequest(1, RegisterMap::TecTemp).data(), 8));
 }
 
 void TestModbusMaster::writesQueuedApartGoOutAfterLastQueueing()
 {
     Bench bench;
-    bench.tickUntilSent();
-    bench.tick(10);
+    bench.learnLine(false);
+    bench.tick(4);
     const int frozen = bench.table.phase;
     bench.master.queueWrite(RegisterMap::LdSwitch, 1);
     bench.tick(30);
@@ -468,7 +491,11 @@ void TestModbusMaster::writesQueuedApartGoOutAfterLastQueueing()
 
 void TestModbusMaster::writeOutcomes_data()
 {
+    // 0 not yet known, 1 without echo, 2 echoing, 3 without echo, shown by a read answered while
+    // the write waits
+    QTest::addColumn<int>("line");
     QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("later"); // a second burst, 5 ticks after the answer
     QTest::addColumn<int>("answeredSend"); // the send the answer follows; 0 none
     QTest::addColumn<int>("sends");
     QTest::addColumn<int>("failure"); // -1 none, else a WriteFailure
@@ -476,52 +503,86 @@ void TestModbusMaster::writeOutcomes_data()
     const int none = -1;
     const int refused = int(WriteFailure::Refused);
     const int unconfirmed = int(WriteFailure::NotConfirmed);
-    QTest::newRow("echoed") << LdOnFrame << 1 << 1 << none;
-    QTest::newRow("echoed after a resend") << LdOnFrame << 2 << 2 << none;
-    QTest::newRow("refused") << withCrc("01 86 02") << 1 << 1 << refused;
-    QTest::newRow("never answered") << QByteArray() << 0 << 3 << unconfirmed;
-    QTest::newRow("echo with a bad CRC") << hex("01 06 9C 4E 00 01 06 4E") << 1 << 3 << unconfirmed;
-    QTest::newRow("echo of another write") << LdOffFrame << 1 << 3 << unconfirmed;
-    QTest::newRow("a poll reply instead") << readReply(5) << 1 << 3 << unconfirmed;
+    const QByteArray no;
+    const QByteArray refusal = withCrc("01 86 02");
+    QTest::newRow("echoed") << 1 << LdOnFrame << no << 1 << 1 << none;
+    QTest::newRow("echoed after a resend") << 1 << LdOnFrame << no << 2 << 2 << none;
+    QTest::newRow("refused") << 1 << refusal << no << 1 << 1 << refused;
+    QTest::newRow("never answered") << 1 << no << no << 0 << 3 << unconfirmed;
+    QTest::newRow("echo with a bad CRC")
+        << 1 << hex("01 06 9C 4E 00 01 06 4E") << no << 1 << 3 << unconfirmed;
+    QTest::newRow("echo of another write") << 1 << LdOffFrame << no << 1 << 3 << unconfirmed;
+    QTest::newRow("a poll reply instead") << 1 << readReply(5) << no << 1 << 3 << unconfirmed;
+    QTest::newRow("another slave's copy")
+        << 1 << withCrc("02 06 9C 4E 00 01") << no << 1 << 3 << unconfirmed;
+    QTest::newRow("another slave's refusal")
+        << 1 << withCrc("02 86 02") << no << 1 << 3 << unconfirmed;
+    QTest::newRow("two copies in one burst")
+        << 1 << LdOnFrame + LdOnFrame << no << 1 << 3 << unconfirmed;
+    // On a line that echoes, the first copy is the line's own.
+    QTest::newRow("line's echo alone") << 2 << LdOnFrame << no << 1 << 3 << unconfirmed;
+    QTest::newRow("echo, then the copy") << 2 << LdOnFrame << LdOnFrame << 1 << 1 << none;
+    QTest::newRow("echo and copy in one burst")
+        << 2 << LdOnFrame + LdOnFrame << no << 1 << 1 << none;
+    QTest::newRow("echo and refusal") << 2 << LdOnFrame + refusal << no << 1 << 1 << refused;
+    QTest::newRow("echo, then the refusal") << 2 << LdOnFrame << refusal << 2 << 2 << refused;
+    // Before the line is known a lone copy may be the echo: never taken for the driver's.
+    QTest::newRow("unknown line, one copy") << 0 << LdOnFrame << no << 1 << 3 << unconfirmed;
+    QTest::newRow("unknown line, two copies") << 0 << LdOnFrame << LdOnFrame << 1 << 1 << none;
+    QTest::newRow("line learnt while the write waits") << 3 << LdOnFrame << no << 1 << 1 << none;
 }
 
 void TestModbusMaster::writeOutcomes()
 {
+    QFETCH(int, line);
     QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, later);
     QFETCH(int, answeredSend);
     QFETCH(int, sends);
     QFETCH(int, failure);
 
     Bench bench;
+    if (line == 1 || line == 2)
+        bench.learnLine(line == 2);
+    const int queuedAt = bench.ticks;
     bench.master.queueWrite(RegisterMap::LdSwitch, 1);
     QByteArray trace;
+    QList<int> sendTicks;
     int dueAnswer = -1;
     for (int t = 0; t < 400 && !bench.queue->isEmpty(); ++t) {
         const int before = bench.sent.size();
         trace += tickCapturingStdout(bench, 1);
-        if (bench.sent.size() > before && bench.sent.size() == answeredSend)
-            dueAnswer = bench.ticks + 5;
+        if (line == 3 && bench.sent.size() > before && bench.sent.last().bytes == Read40146)
+            bench.deliver(readReply(100));
+        if (bench.sent.size() > before && bench.sent.last().bytes == LdOnFrame) {
+            sendTicks.append(bench.ticks);
+            if (sendTicks.size() == answeredSend)
+                dueAnswer = bench.ticks + 5;
+        }
         if (bench.ticks == dueAnswer)
             bench.deliver(answer);
+        if (bench.ticks == dueAnswer + 5 && !later.isEmpty())
+            bench.deliver(later);
     }
 
     // One send per 100 ticks, each traced; then the frame has left the queue.
     QVERIFY(bench.queue->isEmpty());
     QCOMPARE(int(bench.writePending), 0);
-    QCOMPARE(bench.sent.size(), sends);
-    for (int i = 0; i < sends; ++i) {
-        QCOMPARE(bench.sent[i].tick, 100 * (i + 1));
-        QCOMPARE(bench.sent[i].bytes, LdOnFrame);
-    }
+    QCOMPARE(sendTicks.size(), sends);
+    for (int i = 0; i < sends; ++i)
+        QCOMPARE(sendTicks[i], queuedAt + 100 * (i + 1));
     QCOMPARE(trace, LdOnTrace.repeated(sends));
     QCOMPARE(bench.failures.size(), failure < 0 ? 0 : 1);
     if (failure >= 0)
         QCOMPARE(int(bench.failures.first()), failure);
     if (failure == int(WriteFailure::NotConfirmed))
-        QCOMPARE(bench.ticks, 100 * (sends + 1));
+        QCOMPARE(bench.ticks, queuedAt + 100 * (sends + 1));
+    QCOMPARE(bench.master.lineEcho(), line == 0   ? ModbusMaster::LineEcho::Unknown
+                                      : line == 2 ? ModbusMaster::LineEcho::Echoes
+                                                  : ModbusMaster::LineEcho::NoEcho);
     // Polling resumes.
-    QCOMPARE(bench.tickUntilSent(), bench.ticks + 2);
-    QCOMPARE(bench.sent.last().bytes, Read40146);
+    QVERIFY(bench.tickUntilSent() > 0);
+    QCOMPARE(bench.sent.last().bytes, line > 0 ? Read40114 : Read40146);
 }
 
 void TestModbusMaster::queuedFrameWaitsWithoutPending()
