@@ -63,6 +63,7 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
 void FaultPlan::reset(quint32 seed)
 {
     replies = 0;
+    echoes = 0;
     rng.seed(seed);
 }
 

@@ -22,6 +22,9 @@ public:
     int splitAt = 0;         // bytes in the first write; 0 for half the reply
     int strayBytes = 0;      // random bytes sent just ahead of each reply, in the same write
     bool silent = false;     // take no notice of anything on the line
+    // The line hears every request back, as a two-wire RS-485 adapter does: by turns in the
+    // reply's burst and in one of its own, well ahead of the reply.
+    bool localEcho = false;
     // Non-empty: a unit that takes one request at a time, in the order they came. Each reply
     // comes this long after the unit took its request, which is once the reply before it is
     // out; the delay is picked at random from the list, and a negative one means no reply.
@@ -44,6 +47,8 @@ public:
 
     // What goes on the line for this reply. Advances the reply counter.
     Shaped shape(const QByteArray &reply);
+    // Whether the next request's echo goes out with its reply; alternates, starting with yes.
+    bool echoJoinsReply() { return echoes++ % 2 == 0; }
 
     void reset(quint32 seed);
     int replyCount() const { return replies; }
@@ -52,6 +57,7 @@ private:
     bool chance(double probability);
 
     int replies = 0;
+    int echoes = 0;
     std::mt19937 rng;
 };
 

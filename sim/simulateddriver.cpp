@@ -18,6 +18,8 @@ namespace {
 constexpr int WriteStallMs = 200;
 // A pty master whose slave side is closed reads as an error until someone opens it again.
 constexpr int HangupRetryMs = 50;
+// An echo in a burst of its own stays this far ahead of the reply, so a master sees two bursts.
+constexpr int EchoAheadMs = 20;
 
 QString hex(const QByteArray &bytes)
 {
@@ -205,6 +207,9 @@ void SimulatedDriver::received(const QByteArray &bytes)
         entry.exchange.outcome = RtuSlave::Outcome::Discarded;
         entry.exchange.request = bytes;
         entry.silenced = true;
+        // The adapter hears the line whether or not the unit behind it does.
+        if (plan.localEcho && writeToLine(bytes))
+            entry.faults = QStringLiteral("echoed");
         entries.append(entry);
         Q_EMIT requestHandled(entries.size() - 1);
         return;
@@ -245,12 +250,23 @@ void SimulatedDriver::handleExchanges()
         LogEntry entry;
         entry.exchange = exchange;
         const int index = entries.size();
+        // The echo goes ahead of the reply in its first write, or at once in a write of its own.
+        const bool echo = plan.localEcho && !exchange.request.isEmpty();
+        bool echoJoined = false;
         if (!exchange.reply.isEmpty()) {
-            const FaultPlan::Shaped shaped = plan.shape(exchange.reply);
+            FaultPlan::Shaped shaped = plan.shape(exchange.reply);
+            echoJoined = echo && !shaped.writes.isEmpty() && plan.echoJoinsReply();
+            qint64 echoedAt = -1;
+            if (echoJoined)
+                shaped.writes[0].bytes.prepend(exchange.request);
+            else if (echo && writeToLine(exchange.request))
+                echoedAt = nowMs();
             entry.faults = shaped.note;
             entry.plannedWrites = shaped.writes.size();
             // Replies leave in the order of their requests, even if the delay was shortened.
             qint64 notBefore = scheduled.isEmpty() ? 0 : scheduled.last().dueMs;
+            if (echoedAt >= 0)
+                notBefore = qMax(notBefore, echoedAt + EchoAheadMs);
             // Taken in turn, the reply (already made, from what the unit held when the request
             // came) is timed from when the unit is done with the ones before.
             const qint64 taken = shaped.inTurn ? qMax(exchange.atMs, busyUntilMs) : exchange.atMs;
@@ -264,6 +280,13 @@ void SimulatedDriver::handleExchanges()
                 if (shaped.inTurn)
                     busyUntilMs = due;
             }
+        } else if (echo) {
+            writeToLine(exchange.request);
+        }
+        if (echo) {
+            const QString how = echoJoined ? QStringLiteral("echoed with the reply")
+                                           : QStringLiteral("echoed apart");
+            entry.faults = entry.faults.isEmpty() ? how : how + QStringLiteral(", ") + entry.faults;
         }
         entries.append(entry);
         flushDueWrites();

@@ -20,6 +20,10 @@ QCommandLineOption option(const char *name, const char *text, const char *value)
 SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
     : driver(driver),
       silentOption(QStringLiteral("silent"), QStringLiteral("Fault: never answer, ignore writes.")),
+      echoOption(QStringLiteral("local-echo"),
+                 QStringLiteral("Line: every request comes back before its reply, as on a "
+                                "two-wire RS-485 adapter that hears itself; by turns in the "
+                                "reply's burst and in a burst of its own.")),
       fifoOption(QStringLiteral("fifo-delays"),
                  QStringLiteral("Fault: take one request at a time, in order, and answer each "
                                 "after a delay picked from the list, counted from the answer "
@@ -86,6 +90,7 @@ void SimulatorOptions::addTo(QCommandLineParser &parser) const
     }
     parser.addOption(numbers.front().option);
     parser.addOption(silentOption);
+    parser.addOption(echoOption);
     parser.addOption(fifoOption);
 }
 
@@ -115,6 +120,7 @@ bool SimulatorOptions::apply(const QCommandLineParser &parser)
         return false;
     }
     driver.faults().silent = parser.isSet(silentOption);
+    driver.faults().localEcho = parser.isSet(echoOption);
     if (parser.isSet(fifoOption)) {
         QVector<int> delays;
         const QString text = parser.value(fifoOption);

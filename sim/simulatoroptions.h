@@ -38,6 +38,7 @@ private:
     SimulatedDriver &driver;
     std::vector<NumberOption> numbers;
     QCommandLineOption silentOption;
+    QCommandLineOption echoOption;
     QCommandLineOption fifoOption;
     QString error;
 };

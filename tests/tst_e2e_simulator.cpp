@@ -112,14 +112,19 @@ void tst_E2eSimulator::readOutsWithinOneSweep_data()
     QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("temperature");
     QTest::addColumn<QString>("power");
+    QTest::addColumn<bool>("localEcho");
 
     // Power is 0.5 hundredths per unit of current while the LD works.
     QTest::newRow("working") << 2500 << 1234 << true << 2534 << "Work" << Green << "25.34"
-                             << "6.17";
+                             << "6.17" << false;
     QTest::newRow("stopped") << 3000 << 800 << false << 1850 << "Stop" << Red << "18.5"
-                             << "0.00";
+                             << "0.00" << false;
     QTest::newRow("extremes") << 65535 << 65535 << true << 65535 << "Work" << Green << "655.35"
-                              << "327.68";
+                              << "327.68" << false;
+    // Every request heard back ahead of its reply, as through a two-wire RS-485 adapter.
+    QTest::newRow("working, line echoes")
+        << 2500 << 1234 << true << 2534 << "Work" << Green << "25.34"
+        << "6.17" << true;
 }
 
 void tst_E2eSimulator::readOutsWithinOneSweep()
@@ -132,9 +137,11 @@ void tst_E2eSimulator::readOutsWithinOneSweep()
     QFETCH(QString, colour);
     QFETCH(QString, temperature);
     QFETCH(QString, power);
+    QFETCH(bool, localEcho);
 
     Bench bench;
     QVERIFY(bench.start());
+    bench.driver.faults().localEcho = localEcho;
     bench.model().setMaxCurrent(quint16(maxCurrent));
     bench.model().setCurrentSetting(quint16(current));
     bench.model().setLdOn(ldOn);
@@ -179,32 +186,50 @@ void tst_E2eSimulator::setCurrent_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("localEcho");
+    QTest::addColumn<int>("unitMax"); // the unit's maximum once the panel has read 2500
 
     // The maximum is 2500.
-    QTest::newRow("within") << "1800" << true;
-    QTest::newRow("at the maximum") << "2500" << true;
-    QTest::newRow("zero") << "0" << true;
-    QTest::newRow("one over") << "2501" << false;
-    QTest::newRow("beyond 16 bits") << "65537" << false;
+    QTest::newRow("within") << "1800" << true << false << 2500;
+    QTest::newRow("at the maximum") << "2500" << true << false << 2500;
+    QTest::newRow("zero") << "0" << true << false << 2500;
+    QTest::newRow("one over") << "2501" << false << false << 2500;
+    QTest::newRow("beyond 16 bits") << "65537" << false << false << 2500;
+    // The line's echo of the write is not the unit's confirmation, nor its refusal.
+    QTest::newRow("within, line echoes") << "1800" << true << true << 2500;
+    QTest::newRow("refused by the unit, line echoes") << "1800" << true << true << 1500;
 }
 
 void tst_E2eSimulator::setCurrent()
 {
     QFETCH(QString, entry);
     QFETCH(bool, accepted);
+    QFETCH(bool, localEcho);
+    QFETCH(int, unitMax);
 
     Bench bench;
     QVERIFY(bench.start());
+    bench.driver.faults().localEcho = localEcho;
     bench.model().setMaxCurrent(2500);
     bench.model().setCurrentSetting(1000);
     bench.model().setLdOn(true);
     bench.open();
     QVERIFY(bench.waitOnline());
     MainWindowForm &form = bench.form();
+    bench.model().setMaxCurrent(quint16(unitMax));
 
     DialogCatcher dialogs;
     form.edLdSetCurrent->setText(entry);
     form.btnSetLdCurrent->click();
+
+    if (unitMax < 2500) {
+        QVERIFY(dialogs.seen.isEmpty());
+        QVERIFY(runUntil([&] { return !dialogs.seen.isEmpty(); }));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Command Refused!")});
+        QCOMPARE(writesIn(bench.driver), 1);
+        QCOMPARE(bench.model().read(LdCurrentSetting), quint16(1000));
+        return;
+    }
 
     if (!accepted) {
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("SetCurrent Over!2500mA")});
