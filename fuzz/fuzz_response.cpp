@@ -1,11 +1,14 @@
 // Arbitrary bursts through the response buffer into the master step, over many ticks.
 // Input: a sequence of commands. Checked on every tick, and on each examination of a burst as
 // it arrives (as the window does from its receive slot):
-//  - a register value changes only through a CRC-valid function 03 reply of at least 7 bytes,
-//    and then to the value that reply carries, in the row under the cursor, while read requests
-//    are outstanding;
-//  - a queued write leaves the queue only on its echo, on an exception reply (reported as
-//    refused), or reported as not confirmed; a refusal is reported only on an exception;
+//  - a register value changes only through a well-formed reply (slave 1, function 03, byte
+//    count 2, exactly 7 bytes, CRC valid), alone or behind the echo of the last request, and
+//    then to the value that reply carries, in the row under the cursor, while read requests are
+//    outstanding;
+//  - a queued write leaves the queue only on its copy, on its 5-byte exception (reported as
+//    refused), either alone or behind the write's echo, or reported as not confirmed; a
+//    refusal is reported only on an exception; on a line that echoes, or may, the first copy
+//    after a send never confirms it;
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
 #include "fuzzinput.h"
@@ -23,23 +26,44 @@ namespace {
 class RecordingLink : public MasterLink
 {
 public:
-    int sendReadRequest(int, int) override { return 1; }
-    int sendWriteRequest(int, int, int) override { return 1; }
-    void writeFrame(const quint8 *, quint16) override {}
+    int sendReadRequest(int slave, int reg) override
+    {
+        last = RtuFrame::readRequest(slave, reg);
+        return 1;
+    }
+    int sendWriteRequest(int slave, int reg, int value) override
+    {
+        last = RtuFrame::writeRequest(slave, reg, value);
+        return 1;
+    }
+    void writeFrame(const quint8 *bytes, quint16 length) override
+    {
+        if (length == RtuFrame::RequestLength)
+            std::memcpy(last.data(), bytes, last.size());
+        ++frames;
+    }
     void writeFailed(WriteFailure failure) override
     {
         (failure == WriteFailure::Refused ? refused : unconfirmed) += 1;
     }
     int refused = 0;
     int unconfirmed = 0;
+    int frames = 0;
+    RtuFrame::Request last = {};
 };
+
+bool startsWith(const quint8 *burst, quint16 length, const quint8 *frame, quint16 frameLength)
+{
+    return length >= frameLength && std::memcmp(burst, frame, frameLength) == 0;
+}
 
 int queued(const RegisterWriteQueue &queue)
 {
     // Until the first take the ring holds 20, and head and tail do not tell 20 from none.
     if (queue.head == -1)
         return queue.tail + 1;
-    return (queue.tail - queue.head + RegisterWriteQueue::SlotCount) % RegisterWriteQueue::SlotCount;
+    return (queue.tail - queue.head + RegisterWriteQueue::SlotCount) %
+           RegisterWriteQueue::SlotCount;
 }
 
 void storeWithCrc(ResponseBuffer &response, quint8 *frame, quint16 length)
@@ -76,11 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ModbusMaster master(table, queue, response, writePending, writeDelay, deviceOnline);
     RecordingLink link;
     bool portOpen = true;
+    int copiesSinceSend = 0; // bursts since the front frame's last send that began with it
 
     Reader in{data, size};
     while (!in.done()) {
         const uint8_t op = in.byte();
-        switch (op % 6) {
+        switch (op % 7) {
         case 0: { // a burst of up to 2047 bytes cut from the input; over 1024 the buffer drops it
             quint16 length = static_cast<quint16>(in.byte() | (in.byte() & 0x07) << 8);
             quint8 burst[2048] = {};
@@ -113,6 +138,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 response.store(front.data, front.length);
             break;
         }
+        case 6: { // the line's echo of the last request, then a reply, a copy or stray bytes
+            quint8 burst[64] = {};
+            std::memcpy(burst, link.last.data(), link.last.size());
+            quint16 length = RtuFrame::RequestLength;
+            const quint8 kind = in.byte();
+            if (kind % 4 == 1) {
+                quint8 *reply = burst + length;
+                reply[0] = RegisterMap::SlaveAddress;
+                reply[1] = RegisterMap::FunctionReadHolding;
+                reply[2] = 2;
+                reply[3] = in.byte();
+                reply[4] = in.byte();
+                const quint16 crc = crc16Modbus(reply, 5);
+                reply[5] = static_cast<quint8>(crc & 0xFF);
+                reply[6] = static_cast<quint8>(crc >> 8);
+                length = static_cast<quint16>(length + 7);
+            } else if (kind % 4 == 2) {
+                std::memcpy(burst + length, link.last.data(), link.last.size());
+                length = static_cast<quint16>(length + RtuFrame::RequestLength);
+            } else if (kind % 4 == 3) {
+                const quint16 extra = in.byte() % 40;
+                for (quint16 i = 0; i < extra; ++i)
+                    burst[length++] = in.byte();
+            }
+            response.store(burst, length);
+            break;
+        }
         }
 
         // Each check covers one call: a tick, or the examination as a burst arrives.
@@ -131,6 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int queuedBefore = queued(queue);
             const int refusedBefore = link.refused;
             const int unconfirmedBefore = link.unconfirmed;
+            const int framesBefore = link.frames;
+            const bool mayEcho = master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
+            const RtuFrame::Request lastSent = link.last;
 
             if (tick)
                 master.step(portOpen, link);
@@ -139,37 +194,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
             check(table.cursor < table.count);
             check(table.phase <= PollTable::SlotOver);
+            // What follows a leading echo of the last request, if there is one.
+            const bool echoed = startsWith(burst, length, lastSent.data(), 8);
+            const quint8 *answer = echoed ? burst + 8 : burst;
+            const quint16 answerLength = echoed ? quint16(length - 8) : length;
             for (int i = 0; i < PollTable::Capacity; ++i) {
                 if (table.entries[i].value == before[i])
                     continue;
                 check(hadBurst && response.ready == 0);
                 check(i == cursorBefore);
                 check(readsBefore > 0);
-                check(length >= 7);
-                check(RtuFrame::passesCrc(burst, length));
-                check(burst[1] == RegisterMap::FunctionReadHolding);
-                check(table.entries[i].value == (burst[3] << 8 | burst[4]));
+                check(answerLength == 7);
+                check(RtuFrame::passesCrc(answer, answerLength));
+                check(answer[0] == RegisterMap::SlaveAddress);
+                check(answer[1] == RegisterMap::FunctionReadHolding && answer[2] == 2);
+                check(table.entries[i].value == (answer[3] << 8 | answer[4]));
             }
 
-            const bool validBurst = hadBurst && length >= 4 && RtuFrame::passesCrc(burst, length);
-            const bool echo = hadFront && validBurst && length == front.length &&
-                              std::memcmp(burst, front.data, length) == 0;
-            const bool exception = hadFront && validBurst && burst[1] == (front.data[1] | 0x80);
+            // A write's answer is the whole burst or what follows the write's echo.
+            const bool consumed = hadBurst && response.ready == 0;
+            auto isCopy = [&](const quint8 *bytes, quint16 n) {
+                return n == front.length && std::memcmp(bytes, front.data, n) == 0 &&
+                       RtuFrame::passesCrc(bytes, n);
+            };
+            auto isException = [&](const quint8 *bytes, quint16 n) {
+                return n == 5 && bytes[0] == front.data[0] && bytes[1] == (front.data[1] | 0x80) &&
+                       RtuFrame::passesCrc(bytes, n);
+            };
+            const bool copyAfterEcho =
+                hadFront && consumed && echoed && isCopy(answer, answerLength);
+            const bool copy = copyAfterEcho || (hadFront && consumed && isCopy(burst, length));
+            const bool exception =
+                hadFront && consumed &&
+                (isException(burst, length) || (echoed && isException(answer, answerLength)));
             const int refused = link.refused - refusedBefore;
             const int unconfirmed = link.unconfirmed - unconfirmedBefore;
             check(refused + unconfirmed <= 1);
             check(refused == 0 || exception);
             if (queued(queue) < queuedBefore) {
                 check(queued(queue) == queuedBefore - 1);
-                check(echo || exception || unconfirmed == 1);
+                check(copy || exception || unconfirmed == 1);
+                // Taken as confirmed while the line may echo: not on the send's first copy.
+                if (copy && refused + unconfirmed == 0 && mayEcho)
+                    check(copyAfterEcho || copiesSinceSend > 0);
             } else {
                 check(refused + unconfirmed == 0);
             }
+            if (link.frames != framesBefore)
+                copiesSinceSend = 0;
+            else if (consumed && hadFront && startsWith(burst, length, front.data, front.length))
+                ++copiesSinceSend;
         };
 
         const uint8_t timing = in.byte();
         // The window examines a burst as soon as it is stored, then the ticks go on.
-        if (op % 6 != 2 && op % 6 != 3 && (timing & 0x80))
+        if (op % 7 != 2 && op % 7 != 3 && (timing & 0x80))
             checked(false);
         int ticks = 1 + (timing & 0x7F) % 150;
         while (ticks-- > 0)

@@ -97,11 +97,10 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
         }
         return;
     }
-    if (!wasOpen) {
-        // Another adapter may be behind the same port name.
+    // Another adapter may be behind the same port name. A send's echo still due stays due: a
+    // write sent before the close is not confirmed by its first copy after the open.
+    if (!wasOpen)
         echo = LineEcho::Unknown;
-        echoDue = false;
-    }
     wasOpen = true;
     ++now;
 
