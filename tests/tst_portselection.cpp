@@ -31,6 +31,14 @@ QByteArray pattern(int size, int seed)
     return out;
 }
 
+QStringList itemsOf(const QComboBox *box)
+{
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+
 // A window with its tick stopped.
 struct Panel
 {
@@ -89,9 +97,7 @@ void tst_PortSelection::portListFillsDropDown()
     // Whatever ports this machine has: the list is what the channel found, in its order.
     Panel panel;
     QComboBox *box = panel.probe.form().comb_comName;
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i)
-        items << box->itemText(i);
+    const QStringList items = itemsOf(box);
     QCOMPARE(items, panel.probe.portList());
     QVERIFY(!box->isEditable());
     QCOMPARE(box->currentText(), items.value(0));
@@ -129,10 +135,7 @@ void tst_PortSelection::dropDownFollowsPorts()
         else
             QTest::mouseClick(box, Qt::LeftButton);
         box->hidePopup();
-        QStringList items;
-        for (int i = 0; i < box->count(); ++i)
-            items << box->itemText(i);
-        return items;
+        return itemsOf(box);
     };
     QCOMPARE(openList(), (QStringList{"ttyUSB0", "ttyUSB1"}));
     QCOMPARE(tried, present);
