@@ -34,7 +34,8 @@ bool Appearance::apply()
     const QStringList installed = QFontDatabase().families();
     bool found = std::any_of(installed.begin(), installed.end(), isFamily);
     if (!found) {
-        // Windows has no package for it: the installer puts the files beside the program.
+        // No system copy (Windows, Linux without fonts-paratype): every build and the Windows
+        // install put the files beside the program.
         const QDir fonts(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
         for (const char *file : FontFiles) {
             const int id =

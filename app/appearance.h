@@ -8,8 +8,8 @@
 // platform's own font cuts several labels off.
 namespace Appearance {
 
-// Debian installs it from fonts-paratype; elsewhere it is loaded from the fonts folder beside
-// the executable.
+// Debian installs it from fonts-paratype; without a system copy it is loaded from the fonts
+// folder beside the executable.
 inline QString family()
 {
     return QStringLiteral("PT Sans Narrow");

@@ -18,6 +18,7 @@
 class Hcom;
 class MainWindowForm;
 class QTimer;
+struct PortSource;
 
 // The panel's window. It owns the serial channel, the form, the 1 ms tick and the state of the
 // Modbus master; everything runs on the GUI thread.
@@ -28,6 +29,12 @@ class MainWindow : public QMainWindow, private MasterLink
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Where later refreshes of the port list look; the list made at start-up stays as it is.
+    void setPortSource(const PortSource &source);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private Q_SLOTS:
     void m_timerEvent();
@@ -51,6 +58,7 @@ private:
     friend class MainWindowProbe; // test access to the window's state
 
     void setUpPortSelection();
+    void refreshPortList();
     void storeResponse(const quint8 *bytes, quint16 length);
     void masterStep();
     void queueRegisterWrite(int reg, int value);

@@ -4,13 +4,37 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int RxPollMs = 1;
 
+QStringList systemPortNames()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.portName());
+    return names;
+}
+
+// A port that cannot be opened (held by another program, no access) is not offered. The trial
+// uses a port object of its own: the channel's may be open on the operator's port.
+bool opensReadOnly(const QString &name)
+{
+    QSerialPort port(name);
+    if (!port.open(QIODevice::ReadOnly))
+        return false;
+    port.close();
+    return true;
+}
+
 } // namespace
 
-Hcom::Hcom(QObject *parent) : QObject(parent), serialPort(new QSerialPort) {}
+Hcom::Hcom(QObject *parent)
+    : QObject(parent), serialPort(new QSerialPort), portSource(systemPorts())
+{}
 
 // Nothing destroys the channel while the panel runs; when something does, the port and the
 // receive timer go with it so no poll outlives the object.
@@ -22,16 +46,30 @@ Hcom::~Hcom()
 
 QStringList Hcom::comPortList()
 {
+    return comPortList(QStringList());
+}
+
+QStringList Hcom::comPortList(const QStringList &listed)
+{
     QStringList names;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        serialPort->setPort(info);
-        if (!serialPort->open(QIODevice::ReadOnly))
-            continue;
-        names.append(serialPort->portName());
-        serialPort->close();
+    const QStringList present = portSource.names();
+    for (const QString &name : present) {
+        // Opening a port toggles its modem lines, which some devices act on: a port already
+        // offered is not tried again.
+        if (listed.contains(name) || portSource.opens(name))
+            names.append(name);
     }
     return names;
+}
+
+PortSource Hcom::systemPorts()
+{
+    return PortSource{systemPortNames, opensReadOnly};
+}
+
+void Hcom::setPortSource(PortSource source)
+{
+    portSource = std::move(source);
 }
 
 bool Hcom::comOpen(QString name, ComSettings settings)

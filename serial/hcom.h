@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QSerialPort;
 class QTimer;
 
@@ -16,6 +18,14 @@ struct ComSettings
 {
     qint32 parity = 0;
     qint32 baudRate = 115200;
+};
+
+// Where the port list comes from: the names of the ports the system has now, and a trial open of
+// one of them. A test puts its own in place of the system's.
+struct PortSource
+{
+    std::function<QStringList()> names;
+    std::function<bool(const QString &)> opens;
 };
 
 // The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
@@ -33,6 +43,12 @@ public:
     ~Hcom() override;
 
     QStringList comPortList();
+    // The source's names now, in its order: those in listed taken as they are, without opening
+    // them again, the others only if they open.
+    QStringList comPortList(const QStringList &listed);
+    void setPortSource(PortSource source);
+    // The system's serial ports, tried read-only: where every channel looks unless told otherwise.
+    static PortSource systemPorts();
     bool comOpen(QString name, ComSettings settings);
     int comClose(QString name);
     int comWrite(const quint8 *data, quint16 length);
@@ -51,6 +67,7 @@ private:
     friend class HcomProbe; // test access to the receive state
 
     QSerialPort *serialPort = nullptr;
+    PortSource portSource;
     QByteArray pendingBytes;
     QTimer *rxTimer = nullptr;
     BurstAssembler rx; // rxState, idleTicks, rxCount, rxBuffer

@@ -1,8 +1,10 @@
 // ldpanel-demo: the panel's own window with a simulated LD driver on a pseudo-terminal in the same
 // process. The pseudo-terminal is put first in the port list, so OpenDevice reaches the simulated
-// unit and the whole panel can be tried without hardware.
+// unit and the whole panel can be tried without hardware. Other pseudo-terminals in raw mode (a
+// socat link, ld-driver-sim --pty) join the list when it is opened, as adapters do in the panel.
 
 #include "appearance.h"
+#include "hcom.h"
 #include "mainwindow.h"
 #include "simulateddriver.h"
 #include "simulatoroptions.h"
@@ -10,10 +12,17 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,6 +30,31 @@ void fail(const QString &message)
 {
     std::fprintf(stderr, "ldpanel-demo: %s\n", qPrintable(message));
 }
+
+#ifdef Q_OS_UNIX
+// Pseudo-terminals in raw mode, as Qt names them ("pts/3"). A shell's terminal edits lines and
+// stays out; looking at the mode changes nothing on the terminal.
+QStringList rawPseudoTerminals()
+{
+    QStringList names;
+    const QStringList entries = QDir(QStringLiteral("/dev/pts")).entryList(QDir::System);
+    for (const QString &entry : entries) {
+        bool number = false;
+        entry.toInt(&number);
+        if (!number)
+            continue;
+        const QByteArray path = QByteArrayLiteral("/dev/pts/") + entry.toLatin1();
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        termios tio{};
+        if (::tcgetattr(fd, &tio) == 0 && !(tio.c_lflag & ICANON))
+            names << QStringLiteral("pts/") + entry;
+        ::close(fd);
+    }
+    return names;
+}
+#endif
 
 } // namespace
 
@@ -98,6 +132,18 @@ int main(int argc, char *argv[])
         portName.remove(0, 5);
     ports->insertItem(0, portName);
     ports->setCurrentIndex(0);
+#ifdef Q_OS_UNIX
+    PortSource source = Hcom::systemPorts();
+    source.names = [portName, system = source.names] {
+        QStringList names = QStringList{portName} + system();
+        for (const QString &name : rawPseudoTerminals()) {
+            if (!names.contains(name))
+                names << name;
+        }
+        return names;
+    };
+    window.setPortSource(source);
+#endif
     window.show();
     if (parser.isSet(openOption))
         QTimer::singleShot(0, openButton, &QPushButton::click);

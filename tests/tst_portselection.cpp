@@ -31,6 +31,14 @@ QByteArray pattern(int size, int seed)
     return out;
 }
 
+QStringList itemsOf(const QComboBox *box)
+{
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+
 // A window with its tick stopped.
 struct Panel
 {
@@ -68,6 +76,8 @@ class tst_PortSelection : public QObject
 
 private Q_SLOTS:
     void portListFillsDropDown();
+    void dropDownFollowsPorts_data();
+    void dropDownFollowsPorts();
     void handOver_data();
     void handOver();
     void replyShownOnArrival();
@@ -87,15 +97,64 @@ void tst_PortSelection::portListFillsDropDown()
     // Whatever ports this machine has: the list is what the channel found, in its order.
     Panel panel;
     QComboBox *box = panel.probe.form().comb_comName;
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i)
-        items << box->itemText(i);
+    const QStringList items = itemsOf(box);
     QCOMPARE(items, panel.probe.portList());
     QVERIFY(!box->isEditable());
     QCOMPARE(box->currentText(), items.value(0));
     QCOMPARE(panel.probe.portState(), 0);
     QVERIFY(panel.probe.portName().isEmpty());
     QVERIFY(!HcomProbe(panel.probe.com()).port().isOpen());
+}
+
+void tst_PortSelection::dropDownFollowsPorts_data()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("Alt+Down") << true;
+}
+
+void tst_PortSelection::dropDownFollowsPorts()
+{
+    QFETCH(bool, byKey);
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    Panel panel;
+    QComboBox *box = panel.probe.form().comb_comName;
+    // ttyS4 is there but held by another program.
+    QStringList present = {"ttyUSB0", "ttyUSB1", "ttyS4"};
+    QStringList tried;
+    panel.window.setPortSource(PortSource{[&] { return present; },
+                                          [&](const QString &name) {
+                                              tried << name;
+                                              return name != QLatin1String("ttyS4");
+                                          }});
+    auto openList = [&] {
+        tried.clear();
+        if (byKey)
+            QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+        else
+            QTest::mouseClick(box, Qt::LeftButton);
+        box->hidePopup();
+        return itemsOf(box);
+    };
+    QCOMPARE(openList(), (QStringList{"ttyUSB0", "ttyUSB1"}));
+    QCOMPARE(tried, present);
+
+    // The panel holds the pseudo-terminal, which the system does not list; ttyUSB1 is chosen.
+    panel.choose(pty.slavePath());
+    panel.click();
+    QCOMPARE(panel.probe.portState(), 1);
+    box->setCurrentIndex(box->findText("ttyUSB1"));
+    present = QStringList{"ttyACM0", "ttyUSB1", "ttyS4"};
+    QCOMPARE(openList(), (QStringList{"ttyUSB1", pty.slavePath(), "ttyACM0"}));
+    QCOMPARE(tried, (QStringList{"ttyACM0", "ttyS4"}));
+    QCOMPARE(box->currentText(), QStringLiteral("ttyUSB1"));
+    QVERIFY(HcomProbe(panel.probe.com()).port().isOpen());
+
+    // Closed, the pseudo-terminal goes as well.
+    panel.click();
+    QCOMPARE(openList(), (QStringList{"ttyUSB1", "ttyACM0"}));
+    QCOMPARE(tried, QStringList{"ttyS4"});
 }
 
 void tst_PortSelection::handOver_data()

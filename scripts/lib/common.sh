@@ -7,11 +7,13 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev libqt5serialport5-dev clang-format fonts-paratype
     fonts-wqy-zenhei)
 # What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers.
-TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-14-dev valgrind)
+# fc-list: the bundled-font test first makes sure the system's copy is hidden.
+TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-14-dev valgrind fontconfig)
 # scripts/check-windows: the Windows compiler (Qt's headers come with qtbase5-dev).
 WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
-# scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries.
-PACKAGE_PACKAGES=(dpkg-dev file)
+# scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries; help2man
+# makes the manual pages.
+PACKAGE_PACKAGES=(dpkg-dev file help2man)
 
 _apt_updated=0
 ensure_packages() {
