@@ -26,8 +26,9 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build$BUILD_SUFFIX}
 # The panel's typeface (PT Sans Narrow) and a CJK font for the Chinese texts.
 BUILD_PACKAGES=(cmake make g++ "${QT_PACKAGES[@]}" clang-format fonts-paratype fonts-wqy-zenhei)
 # What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers
-# (libclang-rt-dev is the sanitizer and fuzzer runtime of the release's default clang).
-TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-dev valgrind)
+# (libclang-rt-dev is the sanitizer and fuzzer runtime of the release's default clang). CMake
+# finds libmodbus through pkg-config, which nothing else brings along on a fresh Debian 13.
+TEST_PACKAGES=(libmodbus-dev pkg-config mbpoll xvfb xauth clang libclang-rt-dev valgrind)
 # scripts/check-windows: the Windows compiler (Qt's headers come with the Qt packages).
 WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries.
