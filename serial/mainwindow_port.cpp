@@ -8,10 +8,12 @@
 #include <QDebug>
 #include <QPushButton>
 
+#include <utility>
+
 void MainWindow::setUpPortSelection()
 {
     portList = com->comPortList();
-    for (const QString &name : qAsConst(portList))
+    for (const QString &name : std::as_const(portList))
         form->comb_comName->addItem(name);
     portState = 0;
     connect(com, SIGNAL(readSignal()), this, SLOT(readSerialData()));
