@@ -23,6 +23,20 @@ bool isFamily(const QString &name)
 
 } // namespace
 
+void Appearance::prepare()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 always scales and has deprecated the attribute.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+#endif
+    // Qt 6 would scale by 1.25 or 1.5; the form's fixed rectangles were fitted at whole factors.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::Round);
+    // No OpenGL in this window: without this the xcb platform loads the GL stack for every
+    // top-level widget, some 50 MiB resident and a slower start.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
+}
+
 bool Appearance::apply()
 {
     // Fusion is built into Qt everywhere; a platform style would give the buttons other margins

@@ -17,6 +17,10 @@ inline QString family()
 // For the widgets that set no size of their own: the buttons and the port list.
 constexpr int DefaultPointSize = 9;
 
+// Call before the application object exists: high-DPI scaling as Qt 5 does it, whole factors
+// only, and raster widgets.
+void prepare();
+
 // Call after the application object exists and before any widget is made. Returns false when the
 // family cannot be had; the panel then runs in the platform's font.
 bool apply();

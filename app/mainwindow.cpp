@@ -2,6 +2,7 @@
 
 #include "hcom.h"
 #include "mainwindowform.h"
+#include "patternvalidator.h"
 #include "registermap.h"
 
 #include <QComboBox>
@@ -9,8 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegExp>
-#include <QRegExpValidator>
 #include <QTimer>
 
 namespace {
@@ -31,10 +30,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     com = new Hcom;
     setUpPortSelection();
 
-    form->edLdSetCurrent->setValidator(
-        new QRegExpValidator(QRegExp(QString::fromUtf8(CurrentPattern))));
-    form->edLdSetTemp->setValidator(
-        new QRegExpValidator(QRegExp(QString::fromUtf8(TemperaturePattern))));
+    form->edLdSetCurrent->setValidator(newPatternValidator(QString::fromUtf8(CurrentPattern)));
+    form->edLdSetTemp->setValidator(newPatternValidator(QString::fromUtf8(TemperaturePattern)));
 
     useEnglish = 1;
     form->label_13->setText(QStringLiteral("TarvoLDDriverV2.31-240224"));

@@ -4,6 +4,7 @@
 // floor (a bare event loop with two 1 ms timers that do nothing), the panel, the floor again,
 // then a few fresh starts of the panel for the start-up time, and prints one line per figure.
 
+#include "appearance.h"
 #include "benchclock.h"
 #include "mainwindow.h"
 #include "panelrun.h"
@@ -279,11 +280,8 @@ int main(int argc, char *argv[])
         if (arg == "--floor" || arg == "--floor-port" || arg == "--panel" || arg == "--startup")
             child = true;
     }
-    if (child) {
-        // As the panel's own main() (app/main.cpp) sets them.
-        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
-    }
+    if (child)
+        Appearance::prepare();
     std::unique_ptr<QCoreApplication> app(child ? new QApplication(argc, argv)
                                                 : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("ldpanel-bench"));

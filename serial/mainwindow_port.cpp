@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -46,7 +47,7 @@ bool opensDropDown(const QEvent *event)
 void MainWindow::setUpPortSelection()
 {
     portList = com->comPortList();
-    for (const QString &name : qAsConst(portList))
+    for (const QString &name : std::as_const(portList))
         form->comb_comName->addItem(name);
     portState = 0;
     // An adapter plugged in after start-up shows up the next time the list is opened.

@@ -60,9 +60,7 @@ QStringList rawPseudoTerminals()
 
 int main(int argc, char *argv[])
 {
-    // As the panel's own entry sets them.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);
+    Appearance::prepare();
     QApplication app(argc, argv);
     Appearance::apply();
     QCoreApplication::setApplicationName(QStringLiteral("ldpanel-demo"));

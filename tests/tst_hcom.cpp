@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <termios.h>
+#include <utility>
 
 namespace {
 
@@ -244,7 +245,7 @@ void tst_Hcom::splitReply()
     QVERIFY(probe.emptyPolls(5));
 
     QList<int> sizes;
-    for (const QByteArray &b : qAsConst(taker.bursts))
+    for (const QByteArray &b : std::as_const(taker.bursts))
         sizes << b.size();
     QCOMPARE(sizes, burstSizes);
     QCOMPARE(taker.bursts.join(), reply);

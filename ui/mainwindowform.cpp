@@ -90,7 +90,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     QFont font1;
     font1.setPointSize(12);
     font1.setBold(false);
-    font1.setWeight(50);
+    font1.setWeight(QFont::Normal);
 
     page_3 = new QWidget();
     page_3->setObjectName(QString::fromUtf8("page_3"));

@@ -1,15 +1,37 @@
-# Shared by the scripts: where things are, and installing what a fresh Debian 12 machine lacks.
+# Shared by the scripts: where things are, and installing what a fresh Debian 12 or 13 machine
+# lacks. Package names carry no release's version numbers, so both releases take the same lists.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+
+# Qt 5 unless LDPANEL_QT_MAJOR=6 asks for Qt 6; each has build folders of its own.
+LDPANEL_QT_MAJOR=${LDPANEL_QT_MAJOR:-5}
+case $LDPANEL_QT_MAJOR in
+5)
+    QT_PACKAGES=(qtbase5-dev libqt5serialport5-dev)
+    QMAKE=/usr/lib/qt5/bin/qmake
+    BUILD_SUFFIX=""
+    ;;
+6)
+    QT_PACKAGES=(qt6-base-dev qt6-serialport-dev)
+    QMAKE=/usr/lib/qt6/bin/qmake
+    BUILD_SUFFIX=-qt6
+    ;;
+*)
+    echo "LDPANEL_QT_MAJOR is 5 or 6, not $LDPANEL_QT_MAJOR" >&2
+    exit 2
+    ;;
+esac
+BUILD_DIR=${BUILD_DIR:-$ROOT/build$BUILD_SUFFIX}
 
 # What the panel needs to build and run.
 # The panel's typeface (PT Sans Narrow) and a CJK font for the Chinese texts.
-BUILD_PACKAGES=(cmake make g++ qtbase5-dev libqt5serialport5-dev clang-format fonts-paratype
-    fonts-wqy-zenhei)
-# What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers.
+BUILD_PACKAGES=(cmake make g++ "${QT_PACKAGES[@]}" clang-format fonts-paratype fonts-wqy-zenhei)
+# What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers
+# (libclang-rt-dev is the sanitizer and fuzzer runtime of the release's default clang). CMake
+# finds libmodbus through pkg-config, which nothing else brings along on a fresh Debian 13.
 # fc-list: the bundled-font test first makes sure the system's copy is hidden.
-TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-14-dev valgrind fontconfig)
-# scripts/check-windows: the Windows compiler (Qt's headers come with qtbase5-dev).
+TEST_PACKAGES=(libmodbus-dev pkg-config mbpoll xvfb xauth clang libclang-rt-dev valgrind
+    fontconfig)
+# scripts/check-windows: the Windows compiler (Qt's headers come with the Qt packages).
 WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries; help2man
 # makes the manual pages.
@@ -39,6 +61,7 @@ ensure_packages() {
 build_tree() {
     local dir=${1:-$BUILD_DIR}
     shift || true
-    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLDPANEL_QT_MAJOR="$LDPANEL_QT_MAJOR" \
+        "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)"
 }
