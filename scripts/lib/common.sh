@@ -8,8 +8,9 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev libqt5serialport5-dev clang-format fo
     fonts-wqy-zenhei)
 # What the tests need besides: the third-party Modbus peers, a headless X server, the fuzzers.
 TEST_PACKAGES=(libmodbus-dev mbpoll xvfb xauth clang libclang-rt-14-dev valgrind)
-# scripts/check-windows: the Windows compiler (Qt's headers come with qtbase5-dev).
-WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
+# scripts/build-windows: the Windows compiler and the zip; with --wine, Wine on a virtual display.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip)
+WINE_PACKAGES=(wine64 xvfb xauth fonts-wqy-zenhei)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries.
 PACKAGE_PACKAGES=(dpkg-dev file)
 
