@@ -31,8 +31,9 @@ BUILD_PACKAGES=(cmake make g++ "${QT_PACKAGES[@]}" clang-format fonts-paratype f
 # fc-list: the bundled-font test first makes sure the system's copy is hidden.
 TEST_PACKAGES=(libmodbus-dev pkg-config mbpoll xvfb xauth clang libclang-rt-dev valgrind
     fontconfig)
-# scripts/check-windows: the Windows compiler (Qt's headers come with the Qt packages).
-WINDOWS_CHECK_PACKAGES=(g++-mingw-w64-x86-64-posix)
+# scripts/build-windows: the Windows compiler and the zip; with --wine, Wine on a virtual display.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip)
+WINE_PACKAGES=(wine64 xvfb xauth fonts-wqy-zenhei)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries; help2man
 # makes the manual pages.
 PACKAGE_PACKAGES=(dpkg-dev file help2man)
