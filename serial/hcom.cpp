@@ -6,6 +6,10 @@
 
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 
 constexpr int RxPollMs = 1;
@@ -28,6 +32,20 @@ bool opensReadOnly(const QString &name)
         return false;
     port.close();
     return true;
+}
+
+// A tty that has been hung up (adapter unplugged, far end of a pseudo-terminal closed) reads as
+// end of file for good. Qt 5 reports that as a read error, Qt 6.8 reports nothing, so the channel
+// asks the handle itself. On Windows Qt reports a removed device as a resource error.
+bool lineHungUp(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd line{int(port.handle()), POLLIN, 0};
+    return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(port)
+    return false;
+#endif
 }
 
 } // namespace
@@ -150,11 +168,13 @@ void Hcom::comRead()
         // Most polls find nothing; skip the read then.
         if (serialPort->bytesAvailable() > 0)
             pendingBytes = serialPort->readAll();
-        // A line that has gone away (device unplugged, far end of a virtual link closed) keeps
-        // the port reporting read errors as fast as the event loop turns. Close it here; the
-        // poll carries on as after comClose, and the operator's next click closes and re-opens.
+        // A line that has gone away (device unplugged, far end of a virtual link closed) never
+        // comes back on this handle, and Qt 5 reports its read errors as fast as the event loop
+        // turns. Close it here; the poll carries on as after comClose, and the operator's next
+        // click closes and re-opens.
         const QSerialPort::SerialPortError error = serialPort->error();
-        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+            lineHungUp(*serialPort))
             serialPort->close();
     }
 

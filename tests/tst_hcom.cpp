@@ -438,9 +438,9 @@ void tst_Hcom::lineGoneClosesPort()
     const QByteArray part = pattern(3, 8);
     QVERIFY(arrive(pty, probe, part));
     pty.closeMaster();
-    QTRY_VERIFY_WITH_TIMEOUT(errors > 0, 5000);
 
-    // The next poll gives the port up; the burst in hand still completes.
+    // The next poll gives the port up, whether or not Qt has reported anything yet (Qt 6.8
+    // never does); the burst in hand still completes.
     probe.poll();
     QVERIFY(!probe.port().isOpen());
     QVERIFY(probe.emptyPolls(5));
