@@ -1,14 +1,12 @@
 #include "hcom.h"
 
+#include "linehangup.h"
+
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTimer>
 
 #include <utility>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
 
 namespace {
 
@@ -32,20 +30,6 @@ bool opensReadOnly(const QString &name)
         return false;
     port.close();
     return true;
-}
-
-// A tty that has been hung up (adapter unplugged, far end of a pseudo-terminal closed) reads as
-// end of file for good. Qt 5 reports that as a read error, Qt 6.8 reports nothing, so the channel
-// asks the handle itself. On Windows Qt reports a removed device as a resource error.
-bool lineHungUp(QSerialPort &port)
-{
-#ifdef Q_OS_UNIX
-    pollfd line{int(port.handle()), POLLIN, 0};
-    return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLNVAL)) != 0;
-#else
-    Q_UNUSED(port)
-    return false;
-#endif
 }
 
 } // namespace

@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
         "registers with functions 03 and 06.\n"
         "Serve a serial port with --port, or create a pseudo-terminal with --pty; its path is "
         "printed as the only line on standard output. One line per request goes to standard "
-        "error."));
+        "error. A port that goes away (adapter unplugged) ends the program with exit code 1."));
     parser.addHelpOption();
 
     const QCommandLineOption portOption(QStringLiteral("port"),
@@ -70,6 +70,10 @@ int main(int argc, char *argv[])
         }
         std::fprintf(stderr, "ld-driver-sim: serving %s at 115200 8N1\n",
                      qPrintable(driver.slavePath()));
+        QObject::connect(&driver, &SimulatedDriver::lineLost, &app, [&driver] {
+            fail(driver.errorString());
+            QCoreApplication::exit(1);
+        });
     } else {
 #ifdef Q_OS_UNIX
         if (!driver.openPty()) {

@@ -1,5 +1,6 @@
 #include "simulateddriver.h"
 
+#include "linehangup.h"
 #include "pseudoterminal.h"
 
 #include <QSerialPort>
@@ -20,6 +21,8 @@ constexpr int WriteStallMs = 200;
 constexpr int HangupRetryMs = 50;
 // An echo in a burst of its own stays this far ahead of the reply, so a master sees two bursts.
 constexpr int EchoAheadMs = 20;
+// How soon a served port that went away is noticed.
+constexpr int LineWatchMs = 100;
 
 QString hex(const QByteArray &bytes)
 {
@@ -39,6 +42,7 @@ SimulatedDriver::SimulatedDriver(QObject *parent) : QObject(parent), rtu(deviceM
     connect(&writeTimer, &QTimer::timeout, this, &SimulatedDriver::onWriteTimer);
     connect(&physicsTimer, &QTimer::timeout, this, &SimulatedDriver::advancePhysics);
     physicsTimer.start(physicsIntervalMs);
+    connect(&lineWatch, &QTimer::timeout, this, &SimulatedDriver::checkLine);
 }
 
 SimulatedDriver::~SimulatedDriver()
@@ -67,6 +71,7 @@ bool SimulatedDriver::openPort(const QString &name)
         return false;
     }
     connect(serial, &QSerialPort::readyRead, this, &SimulatedDriver::onSerialReadyRead);
+    lineWatch.start(LineWatchMs);
     error.clear();
     return true;
 }
@@ -107,6 +112,7 @@ void SimulatedDriver::close()
 {
     frameTimer.stop();
     writeTimer.stop();
+    lineWatch.stop();
     scheduled.clear();
     delete notifier;
     notifier = nullptr;
@@ -185,6 +191,22 @@ QByteArray SimulatedDriver::drainFd()
     }
 #endif
     return bytes;
+}
+
+// A port whose line has gone never answers again, and Qt keeps reading it as fast as the event
+// loop turns: give it up and say so.
+void SimulatedDriver::checkLine()
+{
+    if (!serial)
+        return;
+    const QSerialPort::SerialPortError lineError = serial->error();
+    if (lineError != QSerialPort::ResourceError && lineError != QSerialPort::ReadError &&
+        !lineHungUp(*serial))
+        return;
+    const QString name = serial->portName();
+    close();
+    error = QStringLiteral("%1 went away").arg(name);
+    Q_EMIT lineLost();
 }
 
 void SimulatedDriver::onReadable()

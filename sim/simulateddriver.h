@@ -93,6 +93,9 @@ Q_SIGNALS:
     void lineWritten(int index, int part);
     // The whole reply of log()[index] is on the line: the moment a panel can start reading it.
     void replyWritten(int index);
+    // The serial port served went away (adapter unplugged, far end closed): it is closed now
+    // and errorString() says which.
+    void lineLost();
 
 private:
     struct ScheduledWrite
@@ -116,6 +119,7 @@ private:
     void flushDueWrites();
     bool writeToLine(const QByteArray &bytes);
     void advancePhysics();
+    void checkLine();
 
     LdDriverModel deviceModel;
     RtuSlave rtu;
@@ -124,6 +128,7 @@ private:
     QTimer frameTimer;
     QTimer writeTimer;
     QTimer physicsTimer;
+    QTimer lineWatch; // while a serial port is served
     qint64 physicsAtMs = 0;
     int physicsIntervalMs = 100;
 

@@ -1,6 +1,7 @@
 // The simulator from outside: a third-party Modbus master (mbpoll) against the in-process
 // driver, and the ld-driver-sim program as a bench user runs it.
 
+#include "ptypair.h"
 #include "registermap.h"
 #include "simulateddriver.h"
 
@@ -185,6 +186,8 @@ void TestSimulatorCli::programRefuses_data()
 
     QTest::newRow("port that cannot be opened") << QStringList{"--port", "/dev/no-such-serial-port"}
                                                 << 1 << "cannot open /dev/no-such-serial-port";
+    // %pty: a pseudo-terminal whose far end the test closes once the program serves it.
+    QTest::newRow("port that goes away") << QStringList{"--port", "%pty"} << 1 << "went away";
     QTest::newRow("no line") << QStringList() << 2 << "--port NAME and --pty";
     QTest::newRow("two lines") << QStringList{"--pty", "--port", "x"} << 2
                                << "--port NAME and --pty";
@@ -210,12 +213,20 @@ void TestSimulatorCli::programRefuses()
     const QString program = simulatorProgram();
     if (program.isEmpty())
         QSKIP("ld-driver-sim is not built");
+    PtyPair line;
+    const bool lineGoes = arguments.contains(QStringLiteral("%pty"));
+    arguments.replaceInStrings(QStringLiteral("%pty"), line.slavePath());
     QProcess sim;
     sim.start(program, arguments);
+    QByteArray said;
+    if (lineGoes) {
+        QTRY_VERIFY_WITH_TIMEOUT((said += sim.readAllStandardError()).contains("serving"), 10000);
+        line.closeMaster();
+    }
     QVERIFY(sim.waitForFinished(10000));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), exitCode);
-    const QString error = QString::fromLocal8Bit(sim.readAllStandardError());
+    const QString error = QString::fromLocal8Bit(said + sim.readAllStandardError());
     QVERIFY2(error.contains(message), qPrintable(error));
     // Nothing on standard output, where a script would look for the path.
     QCOMPARE(sim.readAllStandardOutput(), QByteArray());

@@ -22,6 +22,9 @@ PtyPair::PtyPair()
         ::tcsetattr(slaveDescriptor, TCSANOW, &tio);
     }
     ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not hold the pair open: closing the master would not end it.
+    ::fcntl(masterFd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slaveDescriptor, F_SETFD, FD_CLOEXEC);
     path = QString::fromLocal8Bit(name);
 }
 
