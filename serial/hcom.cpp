@@ -1,6 +1,6 @@
 #include "hcom.h"
 
-#include "linehangup.h"
+#include "linegone.h"
 
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -156,9 +156,7 @@ void Hcom::comRead()
         // comes back on this handle, and Qt 5 reports its read errors as fast as the event loop
         // turns. Close it here; the poll carries on as after comClose, and the operator's next
         // click closes and re-opens.
-        const QSerialPort::SerialPortError error = serialPort->error();
-        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-            lineHungUp(*serialPort))
+        if (lineGone(*serialPort))
             serialPort->close();
     }
 

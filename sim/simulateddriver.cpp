@@ -1,6 +1,6 @@
 #include "simulateddriver.h"
 
-#include "linehangup.h"
+#include "linegone.h"
 #include "pseudoterminal.h"
 
 #include <QSerialPort>
@@ -197,11 +197,7 @@ QByteArray SimulatedDriver::drainFd()
 // loop turns: give it up and say so.
 void SimulatedDriver::checkLine()
 {
-    if (!serial)
-        return;
-    const QSerialPort::SerialPortError lineError = serial->error();
-    if (lineError != QSerialPort::ResourceError && lineError != QSerialPort::ReadError &&
-        !lineHungUp(*serial))
+    if (!serial || !lineGone(*serial))
         return;
     const QString name = serial->portName();
     close();

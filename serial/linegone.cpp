@@ -1,4 +1,4 @@
-#include "linehangup.h"
+#include "linegone.h"
 
 #include <QSerialPort>
 
@@ -6,14 +6,16 @@
 #include <poll.h>
 #endif
 
-bool lineHungUp(QSerialPort &port)
+bool lineGone(QSerialPort &port)
 {
+    const QSerialPort::SerialPortError error = port.error();
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+        return true;
 #ifdef Q_OS_UNIX
     // A hung-up tty reads as end of file from then on and polls as POLLHUP.
     pollfd line{int(port.handle()), POLLIN, 0};
     return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLNVAL)) != 0;
 #else
-    Q_UNUSED(port)
     return false;
 #endif
 }
