@@ -29,7 +29,8 @@ trap '[ -n "$simpid" ] && kill "$simpid" 2>/dev/null; rm -rf "$work"' EXIT
 failed=()
 for kind in "${E2E_KINDS[@]}"; do
     # shellcheck disable=SC2086 # the line's options are words
-    "$sim" --pty "${E2E_UNIT[@]}" ${E2E_LINE[$kind]} --quiet >"$work/$kind.pty" 2>"$work/$kind.log" &
+    "$sim" --pty "${E2E_UNIT[@]}" ${E2E_LINE[$kind]} --quiet \
+        >"$work/$kind.pty" 2>"$work/$kind.log" &
     simpid=$!
     for _ in $(seq 100); do
         [ -s "$work/$kind.pty" ] && break
