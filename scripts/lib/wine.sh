@@ -40,7 +40,7 @@ wine_prepare() {
             local mirror start=$SECONDS
             mirror=$(debian_mirror)
             echo "build-windows: Wine 10 from Debian 13 into $WINE_CHROOT" \
-                "(${mirror:-debootstrap's mirror})" >&2
+                "(${mirror:-the default mirror})" >&2
             mkdir -p "$WINE_CACHE"
             rm -rf "$WINE_CHROOT"
             debootstrap --variant=minbase --include=wine64,fonts-wqy-zenhei trixie "$WINE_CHROOT" \
