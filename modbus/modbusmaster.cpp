@@ -4,32 +4,7 @@
 
 #include <QDebug>
 
-#include <cstring>
-
-namespace {
-
-constexpr quint8 ExceptionBit = 0x80;
-// Slave, function, CRC: the shortest frame that can be an answer.
-constexpr quint16 MinAnswerLength = 4;
-// Slave, 03, byte count, value high, value low, CRC.
-constexpr quint16 ReadReplyLength = 7;
-constexpr quint8 ReadByteCount = 2;
-// Slave, function | 0x80, exception code, CRC.
-constexpr quint16 ExceptionLength = 5;
-
-bool isCopy(const quint8 *data, quint16 length, const quint8 *frame, quint16 frameLength)
-{
-    return length == frameLength && std::memcmp(data, frame, length) == 0 &&
-           RtuFrame::passesCrc(data, length);
-}
-
-bool isException(const quint8 *data, quint16 length, quint8 slave, quint8 function)
-{
-    return length == ExceptionLength && data[0] == slave && data[1] == (function | ExceptionBit) &&
-           RtuFrame::passesCrc(data, length);
-}
-
-} // namespace
+#include <algorithm>
 
 void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out)
 {
@@ -98,9 +73,13 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
         return;
     }
     // Another adapter may be behind the same port name. A send's echo still due stays due: a
-    // write sent before the close is not confirmed by its first copy after the open.
-    if (!wasOpen)
+    // write sent before the close is not confirmed by its first copy after the open. Bytes heard
+    // before the close do not run on into those after it.
+    if (!wasOpen) {
         echo = LineEcho::Unknown;
+        rowAnswers.clear();
+        writeAnswers.clear();
+    }
     wasOpen = true;
     ++now;
 
@@ -135,28 +114,13 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
 
 void ModbusMaster::serveQueue(MasterLink &link)
 {
-    // After a send, the driver's copy confirms the write and an exception refuses it; anything
-    // else is the poll's.
-    if (writeSends > 0 && responseBuffer.ready == 1) {
-        responseBuffer.ready = 0;
-        QueuedFrame front;
-        writeQueue.peek(front);
-        const quint8 *data = responseBuffer.data;
-        quint16 length = responseBuffer.length;
-        const bool echoOnly = skipEcho(data, length) && length == 0;
-        const bool confirmed = !echoOnly && isCopy(data, length, front.data, front.length);
-        const bool refused = !echoOnly && isException(data, length, front.data[0], front.data[1]);
-        if (confirmed || refused) {
-            lastHeard = lastAnswer = now;
-            deviceOnline = 1;
-            finishWrite();
-            if (refused)
-                link.writeFailed(WriteFailure::Refused);
-            if (writeQueue.isEmpty())
-                return;
-        } else if (!echoOnly) {
-            examine(data, length);
-        }
+    // After a send, the driver's copy confirms the write and an exception refuses it; the poll's
+    // answers are taken as they come. Before the first send a poll reply waits for it.
+    hearWaiting();
+    if (writeSends > 0 && unexamined) {
+        examineWaiting();
+        if (writeAnswered(link) && writeQueue.isEmpty())
+            return;
     }
 
     if (writePending == 0)
@@ -171,9 +135,25 @@ void ModbusMaster::serveQueue(MasterLink &link)
         if (writeQueue.isEmpty())
             return;
     }
-    // A burst still waiting is a poll reply; the copy would overwrite it.
     examineWaiting();
     sendFront(link);
+}
+
+bool ModbusMaster::writeAnswered(MasterLink &link)
+{
+    for (;;) {
+        const AnswerFinder::Frame frame = writeAnswers.next(echo != LineEcho::NoEcho);
+        if (frame.kind == AnswerFinder::Kind::None)
+            return false;
+        if (frame.kind == AnswerFinder::Kind::Echo)
+            continue;
+        lastAnswer = now;
+        deviceOnline = 1;
+        finishWrite();
+        if (frame.kind == AnswerFinder::Kind::Exception)
+            link.writeFailed(WriteFailure::Refused);
+        return true;
+    }
 }
 
 void ModbusMaster::sendFront(MasterLink &link)
@@ -184,25 +164,21 @@ void ModbusMaster::sendFront(MasterLink &link)
     link.writeFrame(front.data, front.length);
     ++writeSends;
     lastHeard = lastAnswer = now;
+    // Only this send's answer counts: the copy of an earlier send could not be told from this
+    // send's echo.
+    writeAnswers.clear();
     if (front.length == RtuFrame::RequestLength) {
         RtuFrame::Request frame;
-        std::memcpy(frame.data(), front.data, frame.size());
-        sent(frame);
-    } else {
-        echoDue = false;
+        std::copy(front.data, front.data + frame.size(), frame.begin());
+        writeAnswers.sent(frame);
     }
-}
-
-void ModbusMaster::sent(const RtuFrame::Request &frame)
-{
-    lastSent = frame;
-    echoDue = true;
 }
 
 void ModbusMaster::finishWrite()
 {
     writeQueue.pop();
     writeSends = 0;
+    writeAnswers.clear();
     if (writeQueue.isEmpty())
         writePending = 0;
 }
@@ -211,12 +187,8 @@ void ModbusMaster::sendTick(MasterLink &link)
 {
     // A reply that came after its slot ran out is still an answer: take it before deciding.
     examineWaiting();
-    if (readsOut > 0 && writeOffDue()) {
-        readsOut = 0;
-        loneRequest = false;
-        if (rowAnswered)
-            nextRow();
-    }
+    if (readsOut > 0 && writeOffDue())
+        writeOff();
     pollTable.phase = 2;
 
     // The driver is still working through requests for this row: asking again would only
@@ -225,21 +197,25 @@ void ModbusMaster::sendTick(MasterLink &link)
         return;
 
     const PollEntry &entry = pollTable.entries[pollTable.cursor];
+    RtuFrame::Request frame;
     if (entry.functionCode == RegisterMap::FunctionReadHolding) {
         link.sendReadRequest(entry.slave, entry.registerAddress);
-        sent(RtuFrame::readRequest(entry.slave, entry.registerAddress));
+        frame = RtuFrame::readRequest(entry.slave, entry.registerAddress);
     } else if (entry.functionCode == RegisterMap::FunctionWriteSingle) {
         link.sendWriteRequest(entry.slave, entry.registerAddress, entry.value);
-        sent(RtuFrame::writeRequest(entry.slave, entry.registerAddress, entry.value));
+        frame = RtuFrame::writeRequest(entry.slave, entry.registerAddress, entry.value);
     } else {
         return;
     }
 
     loneRequest = readsOut == 0;
     if (loneRequest) {
+        // Nothing heard before the row's first request can be part of its answers.
+        rowAnswers.clear();
         loneSentAt = now;
         readFunction = entry.functionCode;
     }
+    rowAnswers.sent(frame);
     ++readsOut;
     answeredSinceSend = false;
     lastHeard = lastAnswer = now;
@@ -247,118 +223,106 @@ void ModbusMaster::sendTick(MasterLink &link)
 
 void ModbusMaster::listen()
 {
-    if (responseBuffer.ready != 1) {
+    hearWaiting();
+    if (!unexamined) {
         ++pollTable.phase;
         return;
     }
-    responseBuffer.ready = 0;
-    if (responseBuffer.length < 2) {
-        lastHeard = now;
+    unexamined = false;
+    if (unexaminedLength < 2)
         return;
-    }
     ++pollTable.phase;
-    examine(responseBuffer.data, responseBuffer.length);
+    examine();
 }
 
 bool ModbusMaster::examineNow(bool portOpen)
 {
     if (!portOpen || pollTable.count == 0)
         return false;
-    if (!writeQueue.isEmpty()) {
-        // A write's echo alone is set aside at once: left for the tick, the driver's copy could
-        // land on top of it first and be taken for the echo.
-        if (writeSends == 0 || responseBuffer.ready != 1)
-            return false;
-        const quint8 *data = responseBuffer.data;
-        quint16 length = responseBuffer.length;
-        if (length != RtuFrame::RequestLength || !skipEcho(data, length))
-            return false;
-        responseBuffer.ready = 0;
-        return true;
-    }
+    // Heard at once, so the next burst cannot land on top of it; judged where the step would
+    // have judged it, so the cycle keeps its ticks.
+    hearWaiting();
+    if (!unexamined || !writeQueue.isEmpty())
+        return false;
     // Only where the next tick would listen; a send or slot-over tick handles bursts itself.
     if (pollTable.phase == PollTable::SendPhase || pollTable.phase >= PollTable::SlotOver)
         return false;
     // A burst too short to test changes the slot's count on its tick; leave it to the tick.
-    if (responseBuffer.ready != 1 || responseBuffer.length < 2)
+    if (unexaminedLength < 2)
         return false;
     examineWaiting();
     return true;
 }
 
-void ModbusMaster::examineWaiting()
+void ModbusMaster::hearWaiting()
 {
     if (responseBuffer.ready != 1)
         return;
     responseBuffer.ready = 0;
-    examine(responseBuffer.data, responseBuffer.length);
-}
-
-bool ModbusMaster::skipEcho(const quint8 *&data, quint16 &length)
-{
-    if (!echoDue || length < lastSent.size() ||
-        std::memcmp(data, lastSent.data(), lastSent.size()) != 0)
-        return false;
-    // A read request can never be an answer, so its copy is always the echo. A write's copy is
-    // also the driver's confirmation: it is the echo only on a line that echoes, or may.
-    const bool read = lastSent[1] == RegisterMap::FunctionReadHolding;
-    if (!read && echo == LineEcho::NoEcho)
-        return false;
-    echoDue = false;
-    data += lastSent.size();
-    length = quint16(length - lastSent.size());
-    if (read && echo != LineEcho::Echoes) {
-        echo = LineEcho::Echoes;
-        qDebug("serial line echoes what the panel sends; echoes are set aside");
-    }
-    return true;
-}
-
-bool ModbusMaster::answersRow(const quint8 *data, quint16 length) const
-{
-    const PollEntry &entry = pollTable.entries[pollTable.cursor];
-    if (isException(data, length, entry.slave, readFunction))
-        return true;
-    if (length < MinAnswerLength || data[0] != entry.slave || data[1] != readFunction)
-        return false;
-    if (readFunction == RegisterMap::FunctionReadHolding)
-        return length == ReadReplyLength && data[2] == ReadByteCount &&
-               RtuFrame::passesCrc(data, length);
-    const RtuFrame::Request request =
-        RtuFrame::writeRequest(entry.slave, entry.registerAddress, entry.value);
-    return isCopy(data, length, request.data(), quint16(request.size()));
-}
-
-void ModbusMaster::examine(const quint8 *data, quint16 length)
-{
-    // The panel's own request coming back tells nothing of the driver.
-    if (skipEcho(data, length) && length == 0)
-        return;
+    const quint8 *data = responseBuffer.data;
+    const quint16 length = responseBuffer.length;
     lastHeard = now;
-    // Only an answer to the outstanding requests counts: a late write copy, or any reply while
-    // nothing is outstanding, answers no row.
-    if (readsOut == 0 || !answersRow(data, length))
-        return;
+    if (readsOut > 0)
+        rowAnswers.hear(data, length);
+    if (writeSends > 0)
+        writeAnswers.hear(data, length);
+    unexamined = true;
+    unexaminedLength = length;
+}
 
-    lastAnswer = now;
-    deviceOnline = 1;
-    if (readFunction == RegisterMap::FunctionReadHolding) {
-        if (data[1] == readFunction)
-            recordReading(pollTable.cursor, static_cast<quint16>(data[3] << 8 | data[4]));
+void ModbusMaster::examineWaiting()
+{
+    hearWaiting();
+    if (!unexamined)
+        return;
+    unexamined = false;
+    examine();
+}
+
+void ModbusMaster::examine()
+{
+    // Only an answer to the outstanding requests counts, one per request: a late write copy,
+    // or any reply while nothing is outstanding, answers no row.
+    while (readsOut > 0) {
+        const AnswerFinder::Frame frame = rowAnswers.next(echo != LineEcho::NoEcho);
+        const bool read = readFunction == RegisterMap::FunctionReadHolding;
+        if (frame.kind == AnswerFinder::Kind::None)
+            return;
+        if (frame.kind == AnswerFinder::Kind::Echo) {
+            if (read && echo != LineEcho::Echoes) {
+                echo = LineEcho::Echoes;
+                qDebug("serial line echoes what the panel sends; echoes are set aside");
+            }
+            continue;
+        }
+
+        lastAnswer = now;
+        deviceOnline = 1;
+        if (frame.kind == AnswerFinder::Kind::Value)
+            recordReading(pollTable.cursor, frame.value);
         // Answered with nothing before it: the line does not echo, unless it has shown it does.
-        if (echoDue && echo == LineEcho::Unknown)
+        if (read && rowAnswers.echoDue() && echo == LineEcho::Unknown)
             echo = LineEcho::NoEcho;
+        if (loneRequest) {
+            const quint64 took = now - loneSentAt;
+            slowestAnswer =
+                quint32(qMax<quint64>(slowestAnswer, qMin<quint64>(took, MaxWriteOffTicks)));
+            loneRequest = false;
+        }
+        --readsOut;
+        rowAnswered = true;
+        answeredSinceSend = true;
+        if (readsOut == 0)
+            nextRow();
     }
-    if (loneRequest) {
-        const quint64 took = now - loneSentAt;
-        slowestAnswer =
-            quint32(qMax<quint64>(slowestAnswer, qMin<quint64>(took, MaxWriteOffTicks)));
-        loneRequest = false;
-    }
-    --readsOut;
-    rowAnswered = true;
-    answeredSinceSend = true;
-    if (readsOut == 0)
+}
+
+void ModbusMaster::writeOff()
+{
+    readsOut = 0;
+    loneRequest = false;
+    rowAnswers.clear();
+    if (rowAnswered)
         nextRow();
 }
 
@@ -367,4 +331,5 @@ void ModbusMaster::nextRow()
     pollTable.cursor =
         static_cast<quint8>(pollTable.cursor + 1 == pollTable.count ? 0 : pollTable.cursor + 1);
     rowAnswered = false;
+    rowAnswers.clear();
 }

@@ -1,6 +1,7 @@
 #ifndef MODBUSMASTER_H
 #define MODBUSMASTER_H
 
+#include "answerfinder.h"
 #include "polltable.h"
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
@@ -44,15 +45,15 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // answered or written off, and they are written off only after the line has been silent for
 // longer than the driver has been seen to take to answer, plus a margin.
 //
-// Only a well-formed answer counts: from the request's slave, and either the request's
-// exception (5 bytes) or, for a read, one register's value (7 bytes, byte count 2), or, for a
-// write, a copy of the request. Anything else only shows that the line is not silent.
+// Only a well-formed answer counts (AnswerFinder has the shapes): the request's exception, a
+// read's value, a write's copy. It is looked for in every byte heard since the row's requests
+// went out, wherever it stands and however many bursts it came in; anything else only shows that
+// the line is not silent.
 //
-// Two-wire RS-485 adapters often hear what the panel sends. A burst that begins with the last
-// frame sent, before anything else came, is that frame's echo and is set aside. Whether the line
-// echoes is learnt afresh at every open, from the reads: a read request's echo says it does, a
-// read answered without one says it does not. On a line that echoes, or may, a write's first copy
-// is its echo and only a copy after it confirms the write.
+// Two-wire RS-485 adapters often hear what the panel sends; the request heard back is set aside.
+// Whether the line echoes is learnt afresh at every open, from the reads: a read request's echo
+// says it does, a read answered without one says it does not. On a line that echoes, or may, a
+// write's first copy is its echo and only a copy after it confirms the write.
 class ModbusMaster
 {
 public:
@@ -101,17 +102,18 @@ private:
     void sendFront(MasterLink &link);
     // Takes the front frame out of the queue; the next one, if any, keeps the pace.
     void finishWrite();
+    // Whether the front write has had its answer; true when it left the queue.
+    bool writeAnswered(MasterLink &link);
     void sendTick(MasterLink &link);
     void listen();
-    // The poll's side of a burst: an answer for the row under the cursor, or only a sign that
-    // the line is not silent.
-    void examine(const quint8 *data, quint16 length);
+    // Moves a burst that has arrived into the bytes heard, where no later burst can overwrite
+    // it; what it means is decided where the step would have looked at it.
+    void hearWaiting();
+    // The poll's side of the bytes heard: answers for the row under the cursor.
+    void examine();
     void examineWaiting();
-    bool answersRow(const quint8 *data, quint16 length) const;
-    // Takes the last frame's echo off the front of a burst; true when it did.
-    bool skipEcho(const quint8 *&data, quint16 &length);
-    void sent(const RtuFrame::Request &frame);
     void nextRow();
+    void writeOff();
     bool writeOffDue() const;
 
     PollTable &pollTable;
@@ -139,8 +141,11 @@ private:
 
     int writeSends = 0; // sends of the front frame so far; 0 before its first
 
-    RtuFrame::Request lastSent = {};
-    bool echoDue = false; // nothing has come since lastSent went out
+    // The bytes heard since the row's requests went out, and since the front write's last send.
+    AnswerFinder rowAnswers;
+    AnswerFinder writeAnswers;
+    bool unexamined = false; // a burst heard that the step has not looked at yet
+    quint16 unexaminedLength = 0;
     LineEcho echo = LineEcho::Unknown;
 
     quint64 readAt[PollTable::Capacity] = {};

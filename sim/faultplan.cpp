@@ -1,6 +1,10 @@
 #include "faultplan.h"
 
+#include "registermap.h"
+
 #include <QStringList>
+
+#include <utility>
 
 namespace {
 
@@ -31,6 +35,11 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
         return shaped;
     }
     QByteArray bytes = reply;
+    if (!writeAnswer.isEmpty() && reply.size() > 1 &&
+        quint8(reply[1]) == RegisterMap::FunctionWriteSingle) {
+        bytes = writeAnswer;
+        notes << QStringLiteral("answered amiss");
+    }
     if (isNth(replies, corruptCrcEvery) && !bytes.isEmpty()) {
         bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 0xFF);
         notes << QStringLiteral("crc corrupted");
@@ -42,6 +51,12 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
             stray.append(char(byte(rng)));
         bytes.prepend(stray);
         notes << QStringLiteral("%1 stray bytes").arg(strayBytes);
+    }
+    if (!leadBytes.isEmpty() || !trailBytes.isEmpty()) {
+        bytes = leadBytes + bytes + trailBytes;
+        notes << QStringLiteral("%1 bytes ahead, %2 after")
+                     .arg(leadBytes.size())
+                     .arg(trailBytes.size());
     }
     if (delay > 0)
         notes << QStringLiteral("delayed %1 ms").arg(delay);
@@ -55,6 +70,19 @@ FaultPlan::Shaped FaultPlan::shape(const QByteArray &reply)
                      .arg(splitGapMs);
     } else {
         shaped.writes.append({delay, bytes});
+    }
+    if (byteGapMs > 0) {
+        QVector<Write> slow;
+        int lateBy = 0;
+        for (const Write &write : std::as_const(shaped.writes)) {
+            for (int i = 0; i < write.bytes.size(); ++i) {
+                slow.append({write.afterMs + lateBy, write.bytes.mid(i, 1)});
+                if (i + 1 < write.bytes.size())
+                    lateBy += byteGapMs;
+            }
+        }
+        shaped.writes = slow;
+        notes << QStringLiteral("bytes %1 ms apart").arg(byteGapMs);
     }
     shaped.note = notes.join(QStringLiteral(", "));
     return shaped;

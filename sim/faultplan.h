@@ -21,7 +21,13 @@ public:
     int splitGapMs = 0;      // send the reply in two writes this far apart
     int splitAt = 0;         // bytes in the first write; 0 for half the reply
     int strayBytes = 0;      // random bytes sent just ahead of each reply, in the same write
-    bool silent = false;     // take no notice of anything on the line
+    // Bytes around every reply, as a transceiver switching its transmitter on or off puts them.
+    QByteArray leadBytes;
+    QByteArray trailBytes;
+    int byteGapMs = 0; // every byte of a reply a write of its own, this far apart: a slow UART
+    // Non-empty: a unit that takes every write but answers it with these bytes, not its copy.
+    QByteArray writeAnswer;
+    bool silent = false; // take no notice of anything on the line
     // The line hears every request back, as a two-wire RS-485 adapter does: by turns in the
     // reply's burst and in one of its own, well ahead of the reply.
     bool localEcho = false;

@@ -7,12 +7,27 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 QCommandLineOption option(const char *name, const char *text, const char *value)
 {
     return QCommandLineOption(QLatin1String(name), QLatin1String(text), QLatin1String(value));
+}
+
+// "00", "ff", "00ff" or "00 ff": whole bytes in hexadecimal, at most 64 of them.
+bool parseHexBytes(QString text, QByteArray &bytes)
+{
+    text.remove(QLatin1Char(' '));
+    if (text.isEmpty() || text.size() % 2 != 0 || text.size() > 128)
+        return false;
+    for (const QChar c : std::as_const(text)) {
+        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')))
+            return false;
+    }
+    bytes = QByteArray::fromHex(text.toLatin1());
+    return true;
 }
 
 } // namespace
@@ -28,7 +43,15 @@ SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
                  QStringLiteral("Fault: take one request at a time, in order, and answer each "
                                 "after a delay picked from the list, counted from the answer "
                                 "before (-1: no answer), e.g. 150,0,-1."),
-                 QStringLiteral("ms,..."))
+                 QStringLiteral("ms,...")),
+      leadOption(QStringLiteral("lead-bytes"),
+                 QStringLiteral("Line: these bytes ahead of every reply, in hexadecimal (e.g. 00), "
+                                "as a transceiver turning its transmitter on puts them."),
+                 QStringLiteral("hex")),
+      trailOption(QStringLiteral("trail-bytes"),
+                  QStringLiteral("Line: these bytes after every reply, in hexadecimal (e.g. ff), "
+                                 "as a transceiver turning its transmitter off puts them."),
+                  QStringLiteral("hex"))
 {
     LdDriverModel &model = driver.model();
     FaultPlan &faults = driver.faults();
@@ -66,6 +89,10 @@ SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
          60000, [&faults](double v) { faults.splitGapMs = int(v); }},
         {option("stray-bytes", "Fault: send n random bytes just ahead of each reply.", "n"), 0,
          1000, [&faults](double v) { faults.strayBytes = int(v); }},
+        {option("byte-gap",
+                "Line: send the bytes of each reply this many ms apart, as a slow UART does.",
+                "ms"),
+         0, 1000, [&faults](double v) { faults.byteGapMs = int(v); }},
         {option("gap", "Silent interval that ends a request of unknown length (default 2).", "ms"),
          1, 1000, [&driver](double v) { driver.slave().setGapMs(int(v)); }},
         {option("seed", "Seed of the noise and of the random faults (default 1).", "n"), 0,
@@ -92,6 +119,8 @@ void SimulatorOptions::addTo(QCommandLineParser &parser) const
     parser.addOption(silentOption);
     parser.addOption(echoOption);
     parser.addOption(fifoOption);
+    parser.addOption(leadOption);
+    parser.addOption(trailOption);
 }
 
 bool SimulatorOptions::apply(const QCommandLineParser &parser)
@@ -121,6 +150,17 @@ bool SimulatorOptions::apply(const QCommandLineParser &parser)
     }
     driver.faults().silent = parser.isSet(silentOption);
     driver.faults().localEcho = parser.isSet(echoOption);
+    for (const QCommandLineOption *wrap : {&leadOption, &trailOption}) {
+        if (!parser.isSet(*wrap))
+            continue;
+        QByteArray bytes;
+        if (!parseHexBytes(parser.value(*wrap), bytes)) {
+            error = QStringLiteral("--%1: %2 is not 1 to 64 bytes in hexadecimal")
+                        .arg(wrap->names().first(), parser.value(*wrap));
+            return false;
+        }
+        (wrap == &leadOption ? driver.faults().leadBytes : driver.faults().trailBytes) = bytes;
+    }
     if (parser.isSet(fifoOption)) {
         QVector<int> delays;
         const QString text = parser.value(fifoOption);

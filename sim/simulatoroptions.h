@@ -40,6 +40,8 @@ private:
     QCommandLineOption silentOption;
     QCommandLineOption echoOption;
     QCommandLineOption fifoOption;
+    QCommandLineOption leadOption;
+    QCommandLineOption trailOption;
     QString error;
 };
 

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
+#include "modbusmaster.h"
 #include "registermap.h"
 #include "simulateddriver.h"
 
@@ -20,6 +21,8 @@
 #include <memory>
 
 using namespace RegisterMap;
+
+Q_DECLARE_METATYPE(FaultPlan)
 
 namespace {
 
@@ -186,30 +189,54 @@ void tst_E2eSimulator::setCurrent_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("accepted");
-    QTest::addColumn<bool>("localEcho");
-    QTest::addColumn<int>("unitMax"); // the unit's maximum once the panel has read 2500
+    QTest::addColumn<FaultPlan>("line");
+    QTest::addColumn<int>("unitMax");     // the unit's maximum once the panel has read 2500
+    QTest::addColumn<QString>("warning"); // once the write has been sent; empty when taken
 
+    const auto plan = [](const std::function<void(FaultPlan &)> &set) {
+        FaultPlan line;
+        set(line);
+        return line;
+    };
+    const FaultPlan clean;
+    const FaultPlan echoes = plan([](FaultPlan &p) { p.localEcho = true; });
+    const QString none;
     // The maximum is 2500.
-    QTest::newRow("within") << "1800" << true << false << 2500;
-    QTest::newRow("at the maximum") << "2500" << true << false << 2500;
-    QTest::newRow("zero") << "0" << true << false << 2500;
-    QTest::newRow("one over") << "2501" << false << false << 2500;
-    QTest::newRow("beyond 16 bits") << "65537" << false << false << 2500;
+    QTest::newRow("within") << "1800" << true << clean << 2500 << none;
+    QTest::newRow("at the maximum") << "2500" << true << clean << 2500 << none;
+    QTest::newRow("zero") << "0" << true << clean << 2500 << none;
+    QTest::newRow("one over") << "2501" << false << clean << 2500 << none;
+    QTest::newRow("beyond 16 bits") << "65537" << false << clean << 2500 << none;
     // The line's echo of the write is not the unit's confirmation, nor its refusal.
-    QTest::newRow("within, line echoes") << "1800" << true << true << 2500;
-    QTest::newRow("refused by the unit, line echoes") << "1800" << true << true << 1500;
+    QTest::newRow("within, line echoes") << "1800" << true << echoes << 2500 << none;
+    QTest::newRow("refused by the unit, line echoes")
+        << "1800" << true << echoes << 1500 << "Command Refused!";
+    // The copy found between glitch bytes and put together from its two halves, once.
+    QTest::newRow("within, line glitches and cuts") << "1800" << true << plan([](FaultPlan &p) {
+        p.leadBytes = QByteArray(1, '\0');
+        p.trailBytes = QByteArray(1, '\xFF');
+        p.splitGapMs = 20;
+    }) << 2500 << none;
+    // Only the write's own copy confirms it: the unit took it, but the panel cannot know.
+    QTest::newRow("answered with a poll reply") << "1800" << true << plan([](FaultPlan &p) {
+        p.writeAnswer = QByteArray::fromHex("0103020708bbb2");
+    }) << 2500 << "Command Not Confirmed!";
+    QTest::newRow("answered with another write's copy") << "1800" << true << plan([](FaultPlan &p) {
+        p.writeAnswer = QByteArray::fromHex("01069c4e0001064d");
+    }) << 2500 << "Command Not Confirmed!";
 }
 
 void tst_E2eSimulator::setCurrent()
 {
     QFETCH(QString, entry);
     QFETCH(bool, accepted);
-    QFETCH(bool, localEcho);
+    QFETCH(FaultPlan, line);
     QFETCH(int, unitMax);
+    QFETCH(QString, warning);
 
     Bench bench;
     QVERIFY(bench.start());
-    bench.driver.faults().localEcho = localEcho;
+    bench.driver.faults() = line;
     bench.model().setMaxCurrent(2500);
     bench.model().setCurrentSetting(1000);
     bench.model().setLdOn(true);
@@ -222,12 +249,13 @@ void tst_E2eSimulator::setCurrent()
     form.edLdSetCurrent->setText(entry);
     form.btnSetLdCurrent->click();
 
-    if (unitMax < 2500) {
+    if (!warning.isEmpty()) {
         QVERIFY(dialogs.seen.isEmpty());
         QVERIFY(runUntil([&] { return !dialogs.seen.isEmpty(); }));
-        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Command Refused!")});
-        QCOMPARE(writesIn(bench.driver), 1);
-        QCOMPARE(bench.model().read(LdCurrentSetting), quint16(1000));
+        QCOMPARE(dialogs.texts(), QStringList{warning});
+        const bool refused = unitMax < 2500;
+        QCOMPARE(writesIn(bench.driver), refused ? 1 : ModbusMaster::MaxWriteSends);
+        QCOMPARE(bench.model().read(LdCurrentSetting), quint16(refused ? 1000 : entry.toInt()));
         return;
     }
 

@@ -426,19 +426,31 @@ void TestSimulator::faultPlan_data()
     QTest::addColumn<int>("splitGap");
     QTest::addColumn<int>("stray");
     QTest::addColumn<int>("delay");
+    QTest::addColumn<QByteArray>("lead"); // fixed bytes around the reply
+    QTest::addColumn<QByteArray>("trail");
+    QTest::addColumn<int>("byteGap");
     QTest::addColumn<QVector<int>>("fifo"); // in turn, these delays; the one above then unused
     QTest::addColumn<QString>("expected");  // per reply: o ok, d dropped, c bad CRC
 
     const QVector<int> none;
-    QTest::newRow("none") << 0 << 0 << 0 << 0 << 0 << none << "oooooo";
-    QTest::newRow("drop every 3rd") << 3 << 0 << 0 << 0 << 0 << none << "oodood";
-    QTest::newRow("corrupt every 2nd") << 0 << 2 << 0 << 0 << 0 << none << "ocococ";
-    QTest::newRow("drop wins over corrupt") << 2 << 3 << 0 << 0 << 0 << none << "odcdod";
-    QTest::newRow("split 8 ms") << 0 << 0 << 8 << 0 << 0 << none << "oooooo";
-    QTest::newRow("delay and split") << 0 << 0 << 8 << 0 << 40 << none << "oooooo";
-    QTest::newRow("two stray bytes") << 0 << 0 << 0 << 2 << 0 << none << "oooooo";
-    QTest::newRow("in turn, 40 ms") << 0 << 0 << 0 << 0 << 40 << QVector<int>{40} << "oooooo";
-    QTest::newRow("in turn, never") << 0 << 0 << 0 << 0 << 0 << QVector<int>{-1} << "dddddd";
+    const QByteArray no;
+    QTest::newRow("none") << 0 << 0 << 0 << 0 << 0 << no << no << 0 << none << "oooooo";
+    QTest::newRow("drop every 3rd") << 3 << 0 << 0 << 0 << 0 << no << no << 0 << none << "oodood";
+    QTest::newRow("corrupt every 2nd")
+        << 0 << 2 << 0 << 0 << 0 << no << no << 0 << none << "ocococ";
+    QTest::newRow("drop wins over corrupt")
+        << 2 << 3 << 0 << 0 << 0 << no << no << 0 << none << "odcdod";
+    QTest::newRow("split 8 ms") << 0 << 0 << 8 << 0 << 0 << no << no << 0 << none << "oooooo";
+    QTest::newRow("delay and split") << 0 << 0 << 8 << 0 << 40 << no << no << 0 << none << "oooooo";
+    QTest::newRow("two stray bytes") << 0 << 0 << 0 << 2 << 0 << no << no << 0 << none << "oooooo";
+    QTest::newRow("in turn, 40 ms")
+        << 0 << 0 << 0 << 0 << 40 << no << no << 0 << QVector<int>{40} << "oooooo";
+    QTest::newRow("glitch bytes around")
+        << 0 << 0 << 0 << 0 << 0 << hex("00") << hex("FF FF") << 0 << none << "oooooo";
+    QTest::newRow("bytes 3 ms apart, split, delayed, corrupt")
+        << 0 << 2 << 8 << 0 << 40 << hex("00") << no << 3 << none << "ocococ";
+    QTest::newRow("in turn, never")
+        << 0 << 0 << 0 << 0 << 0 << no << no << 0 << QVector<int>{-1} << "dddddd";
 }
 
 void TestSimulator::faultPlan()
@@ -448,6 +460,9 @@ void TestSimulator::faultPlan()
     QFETCH(int, splitGap);
     QFETCH(int, stray);
     QFETCH(int, delay);
+    QFETCH(QByteArray, lead);
+    QFETCH(QByteArray, trail);
+    QFETCH(int, byteGap);
     QFETCH(QVector<int>, fifo);
     QFETCH(QString, expected);
 
@@ -458,6 +473,9 @@ void TestSimulator::faultPlan()
     plan.splitGapMs = splitGap;
     plan.strayBytes = stray;
     plan.delayMs = delay;
+    plan.leadBytes = lead;
+    plan.trailBytes = trail;
+    plan.byteGapMs = byteGap;
     const QByteArray reply = hex(Reply3000);
     for (int i = 0; i < expected.size(); ++i) {
         const FaultPlan::Shaped shaped = plan.shape(reply);
@@ -467,21 +485,28 @@ void TestSimulator::faultPlan()
             QVERIFY2(shaped.writes.isEmpty(), qPrintable(where));
             continue;
         }
-        QCOMPARE(shaped.writes.size(), splitGap > 0 ? 2 : 1);
+        const int length = lead.size() + stray + reply.size() + trail.size();
+        QCOMPARE(shaped.writes.size(), byteGap > 0 ? length : splitGap > 0 ? 2 : 1);
         QCOMPARE(shaped.writes[0].afterMs, delay);
-        if (splitGap > 0)
-            QCOMPARE(shaped.writes[1].afterMs, delay + splitGap);
+        const FaultPlan::Write &last = shaped.writes.constLast();
+        if (byteGap > 0)
+            // The split's gap stands between the halves in place of one byte gap.
+            QCOMPARE(last.afterMs, delay + splitGap + (length - (splitGap > 0 ? 2 : 1)) * byteGap);
+        else if (splitGap > 0)
+            QCOMPARE(last.afterMs, delay + splitGap);
         QByteArray line;
         for (const FaultPlan::Write &write : shaped.writes) {
             QVERIFY(!write.bytes.isEmpty());
             line += write.bytes;
         }
-        QCOMPARE(line.size(), reply.size() + stray);
-        const QByteArray tail = line.mid(stray);
-        QCOMPARE(tail.left(5), reply.left(5));
-        QCOMPARE(crcOk(tail), expected[i] == QLatin1Char('o'));
-        QVERIFY2(!shaped.note.isEmpty() ||
-                     (expected[i] == QLatin1Char('o') && !splitGap && !stray && !delay),
+        QCOMPARE(line.size(), length);
+        QCOMPARE(line.left(lead.size()), lead);
+        QCOMPARE(line.right(trail.size()), trail);
+        const QByteArray framed = line.mid(lead.size() + stray, reply.size());
+        QCOMPARE(framed.left(5), reply.left(5));
+        QCOMPARE(crcOk(framed), expected[i] == QLatin1Char('o'));
+        QVERIFY2(!shaped.note.isEmpty() || (expected[i] == QLatin1Char('o') && !splitGap &&
+                                            !stray && !delay && lead.isEmpty() && !byteGap),
                  qPrintable(where));
     }
 }

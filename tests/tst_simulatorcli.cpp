@@ -201,6 +201,10 @@ void TestSimulatorCli::programRefuses_data()
                                   << "--delay: soon";
     QTest::newRow("delay list with a word")
         << QStringList{"--pty", "--fifo-delays", "150,soon"} << 2 << "--fifo-delays: 150,soon";
+    QTest::newRow("lead bytes not in hexadecimal")
+        << QStringList{"--pty", "--lead-bytes", "0g"} << 2 << "--lead-bytes: 0g";
+    QTest::newRow("trail bytes cut short")
+        << QStringList{"--pty", "--trail-bytes", "fff"} << 2 << "--trail-bytes: fff";
     QTest::newRow("unknown option") << QStringList{"--pty", "--colour"} << 2 << "colour";
 }
 
