@@ -12,10 +12,17 @@
 E2E_UNIT=(--max-current 2500 --current 1234 --ld-on 1 --tec-on 1 --temp-setting 2534
     --tec-temp 2534 --noise 0 --power-slope 0.5)
 # The kinds of line, and the simulator's options for each.
-E2E_KINDS=(plain echo)
+E2E_KINDS=(plain echo cut wrap echo-wrap)
 declare -A E2E_LINE=(
     [plain]=""
-    [echo]="--local-echo" # every request heard back, as on a two-wire RS-485 adapter
+    # Every request heard back, as on a two-wire RS-485 adapter.
+    [echo]="--local-echo"
+    # Each answer in two bursts.
+    [cut]="--split 40"
+    # A glitch byte on each side of every answer, as a transceiver switching puts them, and the
+    # answer's bytes 2 ms apart.
+    [wrap]="--lead-bytes 00 --trail-bytes ff --byte-gap 2"
+    [echo-wrap]="--local-echo --lead-bytes 00 --trail-bytes ff --split 20"
 )
 
 [ "${BASH_SOURCE[0]}" = "$0" ] || return 0
