@@ -20,10 +20,12 @@ WINE_SERVER=
 WINE=()
 WINE_IN_ROOT=()
 
-# The Debian mirror apt uses here.
+# The Debian mirror apt uses here; nothing if none is named (debootstrap then takes its own).
+# Most of the files named may not exist, which must not end the script.
 debian_mirror() {
     cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources \
-        2>/dev/null | grep -E '^(deb |URIs:)' | grep -oE 'https?://[^ ]+/debian/?' | head -n 1
+        2>/dev/null | grep -E '^(deb |URIs:)' | grep -oE 'https?://[^ ]+/debian/?' | head -n 1 ||
+        true
 }
 
 # Makes Wine 10 ready for a run whose files live in the folder $1.
