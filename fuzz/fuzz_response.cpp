@@ -1,14 +1,14 @@
 // Arbitrary bursts through the response buffer into the master step, over many ticks.
 // Input: a sequence of commands. Checked on every tick, and on each examination of a burst as
-// it arrives (as the window does from its receive slot):
-//  - a register value changes only through a well-formed reply (slave 1, function 03, byte
-//    count 2, exactly 7 bytes, CRC valid), alone or behind the echo of the last request, and
-//    then to the value that reply carries, in the row under the cursor, while read requests are
-//    outstanding;
-//  - a queued write leaves the queue only on its copy, on its 5-byte exception (reported as
-//    refused), either alone or behind the write's echo, or reported as not confirmed; a
-//    refusal is reported only on an exception; on a line that echoes, or may, the first copy
-//    after a send never confirms it;
+// it arrives (as the window does from its receive slot), against every byte stored since the
+// requests began, however the bursts cut it:
+//  - a register value changes only in the row under the cursor, while read requests are
+//    outstanding, and to the value of a well-formed reply (slave 1, function 03, byte count 2,
+//    CRC valid) whole among the bytes stored since the row's first outstanding request;
+//  - a queued write leaves the queue only on its copy or its 5-byte exception (reported as
+//    refused) among the bytes stored since its last send, or reported as not confirmed; a
+//    refusal is reported only on such an exception; on a line that echoes, or may, a write is
+//    confirmed only with a second copy since its send, the first being the echo;
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
 #include "fuzzinput.h"
@@ -29,11 +29,13 @@ public:
     int sendReadRequest(int slave, int reg) override
     {
         last = RtuFrame::readRequest(slave, reg);
+        ++polls;
         return 1;
     }
     int sendWriteRequest(int slave, int reg, int value) override
     {
         last = RtuFrame::writeRequest(slave, reg, value);
+        ++polls;
         return 1;
     }
     void writeFrame(const quint8 *bytes, quint16 length) override
@@ -49,13 +51,39 @@ public:
     int refused = 0;
     int unconfirmed = 0;
     int frames = 0;
+    int polls = 0;
     RtuFrame::Request last = {};
 };
 
-bool startsWith(const quint8 *burst, quint16 length, const quint8 *frame, quint16 frameLength)
+// The bytes stored toward the master since a point, the latest kept.
+struct Heard
 {
-    return length >= frameLength && std::memcmp(burst, frame, frameLength) == 0;
-}
+    static constexpr int Capacity = 4096;
+    void clear() { length = 0; }
+    void add(const quint8 *data, quint16 n)
+    {
+        for (quint16 i = 0; i < n; ++i) {
+            if (length == Capacity) {
+                std::memmove(bytes, bytes + 1, Capacity - 1);
+                --length;
+            }
+            bytes[length++] = data[i];
+        }
+    }
+    // A well-formed frame of this length that starts with these bytes, anywhere.
+    int count(const quint8 *head, int headLength, int frameLength) const
+    {
+        int found = 0;
+        for (int at = 0; at + frameLength <= length; ++at) {
+            if (std::memcmp(bytes + at, head, size_t(headLength)) == 0 &&
+                RtuFrame::passesCrc(bytes + at, quint16(frameLength)))
+                ++found;
+        }
+        return found;
+    }
+    quint8 bytes[Capacity];
+    int length = 0;
+};
 
 int queued(const RegisterWriteQueue &queue)
 {
@@ -100,7 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ModbusMaster master(table, queue, response, writePending, writeDelay, deviceOnline);
     RecordingLink link;
     bool portOpen = true;
-    int copiesSinceSend = 0; // bursts since the front frame's last send that began with it
+    Heard sinceRowRequest; // since the first request still outstanding
+    Heard sinceWriteSend;  // since the front write's last send
+    quint8 rest[7] = {};   // the rest of a reply cut in two, still to come
+    quint16 restLength = 0;
 
     Reader in{data, size};
     while (!in.done()) {
@@ -114,10 +145,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             response.store(burst, length);
             break;
         }
-        case 1: { // a valid reply carrying the next two bytes, so deep paths get reached
+        case 1: { // a valid reply carrying the next two bytes, so deep paths get reached; or
+                  // its first bytes now and the rest at the next such command, as a line cuts it
+            if (restLength > 0) {
+                response.store(rest, restLength);
+                restLength = 0;
+                break;
+            }
             quint8 reply[7] = {RegisterMap::SlaveAddress, RegisterMap::FunctionReadHolding, 2,
                                in.byte(), in.byte()};
             storeWithCrc(response, reply, 5);
+            const quint16 cut = in.byte() % 8;
+            if (cut > 0 && cut < 7) {
+                restLength = quint16(7 - cut);
+                std::memcpy(rest, reply + cut, restLength);
+                response.length = cut;
+            }
             break;
         }
         case 2: // a queued write
@@ -174,18 +217,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 before[i] = table.entries[i].value;
             const quint8 cursorBefore = table.cursor;
             const quint32 readsBefore = master.outstandingReads();
-            const bool hadBurst = response.ready == 1;
-            quint8 burst[ResponseBuffer::Capacity];
-            const quint16 length = response.length;
-            std::memcpy(burst, response.data, length);
+            if (response.ready == 1 && portOpen) {
+                sinceRowRequest.add(response.data, response.length);
+                sinceWriteSend.add(response.data, response.length);
+            }
             QueuedFrame front{};
             const bool hadFront = queue.peek(front) == 1;
             const int queuedBefore = queued(queue);
             const int refusedBefore = link.refused;
             const int unconfirmedBefore = link.unconfirmed;
             const int framesBefore = link.frames;
-            const bool mayEcho = master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
-            const RtuFrame::Request lastSent = link.last;
+            const int pollsBefore = link.polls;
+            const bool mayEchoBefore = master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
 
             if (tick)
                 master.step(portOpen, link);
@@ -194,56 +237,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
             check(table.cursor < table.count);
             check(table.phase <= PollTable::SlotOver);
-            // What follows a leading echo of the last request, if there is one.
-            const bool echoed = startsWith(burst, length, lastSent.data(), 8);
-            const quint8 *answer = echoed ? burst + 8 : burst;
-            const quint16 answerLength = echoed ? quint16(length - 8) : length;
             for (int i = 0; i < PollTable::Capacity; ++i) {
                 if (table.entries[i].value == before[i])
                     continue;
-                check(hadBurst && response.ready == 0);
                 check(i == cursorBefore);
                 check(readsBefore > 0);
-                check(answerLength == 7);
-                check(RtuFrame::passesCrc(answer, answerLength));
-                check(answer[0] == RegisterMap::SlaveAddress);
-                check(answer[1] == RegisterMap::FunctionReadHolding && answer[2] == 2);
-                check(table.entries[i].value == (answer[3] << 8 | answer[4]));
+                const quint8 reply[5] = {
+                    RegisterMap::SlaveAddress, RegisterMap::FunctionReadHolding, 2,
+                    quint8(table.entries[i].value >> 8), quint8(table.entries[i].value & 0xFF)};
+                check(sinceRowRequest.count(reply, 5, 7) > 0);
             }
 
-            // A write's answer is the whole burst or what follows the write's echo.
-            const bool consumed = hadBurst && response.ready == 0;
-            auto isCopy = [&](const quint8 *bytes, quint16 n) {
-                return n == front.length && std::memcmp(bytes, front.data, n) == 0 &&
-                       RtuFrame::passesCrc(bytes, n);
-            };
-            auto isException = [&](const quint8 *bytes, quint16 n) {
-                return n == 5 && bytes[0] == front.data[0] && bytes[1] == (front.data[1] | 0x80) &&
-                       RtuFrame::passesCrc(bytes, n);
-            };
-            const bool copyAfterEcho =
-                hadFront && consumed && echoed && isCopy(answer, answerLength);
-            const bool copy = copyAfterEcho || (hadFront && consumed && isCopy(burst, length));
-            const bool exception =
-                hadFront && consumed &&
-                (isException(burst, length) || (echoed && isException(answer, answerLength)));
+            const quint8 exception[2] = {front.data[0], quint8(front.data[1] | 0x80)};
+            const int copies =
+                hadFront ? sinceWriteSend.count(front.data, front.length, front.length) : 0;
+            const bool excepted = hadFront && sinceWriteSend.count(exception, 2, 5) > 0;
             const int refused = link.refused - refusedBefore;
             const int unconfirmed = link.unconfirmed - unconfirmedBefore;
             check(refused + unconfirmed <= 1);
-            check(refused == 0 || exception);
+            check(refused == 0 || excepted);
             if (queued(queue) < queuedBefore) {
                 check(queued(queue) == queuedBefore - 1);
-                check(copy || exception || unconfirmed == 1);
-                // Taken as confirmed while the line may echo: not on the send's first copy.
-                if (copy && refused + unconfirmed == 0 && mayEcho)
-                    check(copyAfterEcho || copiesSinceSend > 0);
+                check(copies > 0 || excepted || unconfirmed == 1);
+                // Taken as confirmed while the line may echo: only with a copy after the echo.
+                const bool mayEcho =
+                    mayEchoBefore && master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
+                if (refused + unconfirmed == 0 && !excepted && mayEcho)
+                    check(copies >= 2);
             } else {
                 check(refused + unconfirmed == 0);
             }
             if (link.frames != framesBefore)
-                copiesSinceSend = 0;
-            else if (consumed && hadFront && startsWith(burst, length, front.data, front.length))
-                ++copiesSinceSend;
+                sinceWriteSend.clear();
+            // A request for a row with nothing outstanding: only what follows can answer it.
+            if (link.polls != pollsBefore && master.outstandingReads() == 1)
+                sinceRowRequest.clear();
         };
 
         const uint8_t timing = in.byte();

@@ -48,7 +48,8 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // Only a well-formed answer counts (AnswerFinder has the shapes): the request's exception, a
 // read's value, a write's copy. It is looked for in every byte heard since the row's requests
 // went out, wherever it stands and however many bursts it came in; anything else only shows that
-// the line is not silent.
+// the line is not silent. The rest of a cut answer is waited for as any answer is, within the
+// slot and write-off rules, never longer.
 //
 // Two-wire RS-485 adapters often hear what the panel sends; the request heard back is set aside.
 // Whether the line echoes is learnt afresh at every open, from the reads: a read request's echo
@@ -74,9 +75,10 @@ public:
 
     void step(bool portOpen, MasterLink &link);
 
-    // Examines a burst as soon as it has arrived instead of at the next tick, so a reply shows a
-    // tick sooner. The slot keeps its length: the next tick counts on as if it had examined the
-    // burst itself. False when the next tick has to handle the burst.
+    // Takes a burst in as soon as it has arrived, so no later burst can land on top of it, and
+    // examines it at once where the next tick would listen, so a reply shows a tick sooner. The
+    // slot keeps its length: the next tick counts on as if it had examined the burst itself.
+    // False when the next tick has to judge the burst.
     bool examineNow(bool portOpen);
 
     // Builds the function 06 frame for slave 1 and pushes it. On success the delay restarts and

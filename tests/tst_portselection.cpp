@@ -186,9 +186,9 @@ void tst_PortSelection::handOver()
     panel.probe.storeResponse(reinterpret_cast<const quint8 *>(earlier.constData()), 3);
     ResponseBuffer &buffer = panel.probe.responseBuffer();
     buffer.ready = 0;
-    // The master examines a burst on arrival while it listens; with its send tick next it
-    // leaves the burst in the buffer for the tick, so the buffer shows what was handed over.
-    panel.probe.pollTable().phase = PollTable::SendPhase;
+    // The master takes a burst in on arrival; with no rows to poll it leaves it in the buffer,
+    // so the buffer shows what was handed over.
+    panel.probe.pollTable().count = 0;
 
     const QByteArray burst = pattern(size, size);
     QVERIFY(pty.write(burst));
