@@ -1,6 +1,7 @@
 // The window as built: slot table, object tree, texts and their fit, validators, size limits,
 // connections.
 #include "appearance.h"
+#include "logcapture.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
@@ -38,6 +39,17 @@ QString childNames(const QObject *parent)
     return names.join(QLatin1Char(' '));
 }
 
+// Two slots whose buttons the form leaves out on purpose, and one whose button name is misspelt.
+class MisspeltWindow : public QMainWindow
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void on_btnSetLdMode_clicked() {}
+    void on_btnSetTecOff_clicked() {}
+    void on_btnSetLdCurent_clicked() {}
+};
+
 } // namespace
 
 class tst_MainWindowForm : public QObject
@@ -61,6 +73,7 @@ private Q_SLOTS:
     void temperatureValidator();
     void windowLimits();
     void connections();
+    void otherSlotWarningsShow();
     void tickTimer();
     void closingEndsEventLoopWithZero();
 };
@@ -538,6 +551,22 @@ void tst_MainWindowForm::connections()
                                    "btnSetLdMaxPow",   "btnSetLdPlusCurrent"};
     for (const char *name : unbound)
         QVERIFY2(!window.findChild<QObject *>(QString::fromLatin1(name)), name);
+}
+
+void tst_MainWindowForm::otherSlotWarningsShow()
+{
+    const QString noMatch =
+        QStringLiteral("QMetaObject::connectSlotsByName: No matching signal for ");
+    LogCapture log;
+    MisspeltWindow window;
+    MainWindowForm form;
+    form.setupForm(&window);
+    QCOMPARE(log.allLines(), QStringList{noMatch + QStringLiteral("on_btnSetLdCurent_clicked()")});
+
+    // Held back only while the form connects its slots.
+    log.clear();
+    qWarning("%s", qPrintable(noMatch + QStringLiteral("on_btnSetLdMode_clicked()")));
+    QCOMPARE(log.allLines().size(), 1);
 }
 
 void tst_MainWindowForm::tickTimer()
