@@ -45,7 +45,10 @@ void holdBackSlotsWithoutButton(QtMsgType type, const QMessageLogContext &contex
             if (message == noMatch + QLatin1String(name))
                 return;
     }
-    handlerBefore(type, context, message);
+    // Null only in the instant between installing this handler and keeping the one before; a
+    // message from another thread in that instant is lost.
+    if (handlerBefore)
+        handlerBefore(type, context, message);
 }
 
 QString tr(const char *source)
