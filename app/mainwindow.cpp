@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 
@@ -33,22 +34,28 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     form->edLdSetCurrent->setValidator(newPatternValidator(QString::fromUtf8(CurrentPattern)));
     form->edLdSetTemp->setValidator(newPatternValidator(QString::fromUtf8(TemperaturePattern)));
 
-    useEnglish = 1;
-    form->label_13->setText(QStringLiteral("TarvoLDDriverV2.31-240224"));
-    form->groupBox_2->setTitle(QStringLiteral("CommSet"));
-    form->btn_comSet->setText(QStringLiteral("OpenDevice"));
-    form->label_2->setText(QStringLiteral("LD State"));
-    form->label_11->setText(QStringLiteral("Tec Temp"));
-    form->label_3->setText(QStringLiteral("LD Current"));
-    form->label_4->setText(QStringLiteral("LD Power"));
-    form->label_5->setText(QStringLiteral("LDMax Current"));
-    form->label_27->setText(QStringLiteral("LD CurrentSet"));
-    form->label_29->setText(QStringLiteral("LD WorkSet"));
-    form->btnSetLdOn->setText(QStringLiteral("Open"));
-    form->btnSetLdOff->setText(QStringLiteral("Close"));
-    form->label_28->setText(QString::fromUtf8("LD Temp(15-35℃)"));
-    form->btnSetLdCurrent->setText(QStringLiteral("Set"));
-    form->btnSetLdTemp->setText(QStringLiteral("Set"));
+    // On a Chinese desktop the form keeps its own texts; everywhere else the panel is English.
+    // The desktop's language is the first of its user-interface languages: Windows' display
+    // language, on Linux LANGUAGE, LC_ALL, LC_MESSAGES or LANG.
+    const QString desktopLanguage = QLocale::system().uiLanguages().value(0);
+    useEnglish = QLocale(desktopLanguage).language() == QLocale::Chinese ? 0 : 1;
+    if (useEnglish) {
+        form->label_13->setText(QStringLiteral("TarvoLDDriverV2.31-240224"));
+        form->groupBox_2->setTitle(QStringLiteral("CommSet"));
+        form->btn_comSet->setText(QStringLiteral("OpenDevice"));
+        form->label_2->setText(QStringLiteral("LD State"));
+        form->label_11->setText(QStringLiteral("Tec Temp"));
+        form->label_3->setText(QStringLiteral("LD Current"));
+        form->label_4->setText(QStringLiteral("LD Power"));
+        form->label_5->setText(QStringLiteral("LDMax Current"));
+        form->label_27->setText(QStringLiteral("LD CurrentSet"));
+        form->label_29->setText(QStringLiteral("LD WorkSet"));
+        form->btnSetLdOn->setText(QStringLiteral("Open"));
+        form->btnSetLdOff->setText(QStringLiteral("Close"));
+        form->label_28->setText(QString::fromUtf8("LD Temp(15-35℃)"));
+        form->btnSetLdCurrent->setText(QStringLiteral("Set"));
+        form->btnSetLdTemp->setText(QStringLiteral("Set"));
+    }
 
     tickTimer = new QTimer;
     tickTimer->setSingleShot(false);

@@ -1,5 +1,6 @@
 // The panel against our simulated driver, both in this process, over a real pseudo-terminal and
 // the panel's own QSerialPort: what the operator sees and what reaches the unit.
+#include "desktoplanguage.h"
 #include "dialogcatcher.h"
 #include "eventwait.h"
 #include "mainwindow.h"
@@ -94,6 +95,7 @@ class tst_E2eSimulator : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void readOutsWithinOneSweep_data();
     void readOutsWithinOneSweep();
     void setCurrent_data();
@@ -104,6 +106,12 @@ private Q_SLOTS:
     void offlineCommandsRefused();
     void closeStopsPolling();
 };
+
+void tst_E2eSimulator::initTestCase()
+{
+    const QString mismatch = DesktopLanguage::localeMismatch();
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
 
 void tst_E2eSimulator::readOutsWithinOneSweep_data()
 {
@@ -309,13 +317,13 @@ void tst_E2eSimulator::switchLd()
     bench.open();
     MainWindowForm &form = bench.form();
     // The panel shows the starting state first, so the change below is the command's doing.
-    WAIT_COMPARE(form.ldState->text(), QString(startOn ? "Work" : "Stop"));
+    WAIT_COMPARE(form.ldState->text(), DesktopLanguage::shown(startOn ? "Work" : "Stop"));
     WAIT_COMPARE(bench.probe->deviceStatus().ldOnState, quint16(startOn ? 1 : 0));
 
     DialogCatcher dialogs;
     (startOn ? form.btnSetLdOff : form.btnSetLdOn)->click();
     WAIT_COMPARE(bench.model().ldWorking(), !startOn);
-    WAIT_COMPARE(form.ldState->text(), state);
+    WAIT_COMPARE(form.ldState->text(), DesktopLanguage::shown(qPrintable(state)));
     QCOMPARE(form.ldState->styleSheet(), colour);
     WAIT_COMPARE(form.ldSetPower->text(), power);
     QCOMPARE(writesIn(bench.driver), 1);
@@ -353,7 +361,7 @@ void tst_E2eSimulator::offlineCommandsRefused()
     auto *target = bench.window->findChild<QPushButton *>(button);
     QVERIFY(target);
     target->click();
-    QCOMPARE(dialogs.texts(), QStringList{message});
+    QCOMPARE(dialogs.texts(), QStringList{DesktopLanguage::shown(qPrintable(message))});
     QCOMPARE(bench.probe->writePending(), quint8(0));
 
     // Once the unit answers, nothing of the refused command goes out after all.
@@ -372,11 +380,11 @@ void tst_E2eSimulator::closeStopsPolling()
     bench.model().setCurrentSetting(700);
     bench.open();
     MainWindowForm &form = bench.form();
-    QCOMPARE(form.btn_comSet->text(), QStringLiteral("ComOpen"));
+    QCOMPARE(form.btn_comSet->text(), DesktopLanguage::shown("ComOpen"));
     WAIT_COMPARE(form.ldSetCurrent->text(), QStringLiteral("700"));
 
     form.btn_comSet->click();
-    QCOMPARE(form.btn_comSet->text(), QStringLiteral("ComClose"));
+    QCOMPARE(form.btn_comSet->text(), DesktopLanguage::shown("ComClose"));
     QCOMPARE(bench.probe->portState(), 0);
     // A request already on its way may still be handled; after that the line stays quiet.
     bench.waitTicks(20);

@@ -60,11 +60,25 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configure and build into $1 (default $BUILD_DIR) with any extra CMake arguments.
-build_tree() {
+# Configure $1 (default $BUILD_DIR) with any extra CMake arguments.
+configure_tree() {
     local dir=${1:-$BUILD_DIR}
     shift || true
     cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLDPANEL_QT_MAJOR="$LDPANEL_QT_MAJOR" \
         "$@" >/dev/null
+}
+
+# Configure and build into $1 (default $BUILD_DIR) with any extra CMake arguments.
+build_tree() {
+    local dir=${1:-$BUILD_DIR}
+    configure_tree "$@"
     cmake --build "$dir" -j"$(nproc)"
+}
+
+# Configure $1 and build only the targets named after it, with what they need.
+build_targets() {
+    local dir=$1
+    shift
+    configure_tree "$dir"
+    cmake --build "$dir" -j"$(nproc)" --target "$@"
 }
