@@ -98,6 +98,7 @@ void MainWindow::m_timerEvent()
 {
     masterStep();
     refreshStatus();
+    showDiagnosis();
 }
 
 void MainWindow::refreshStatus()

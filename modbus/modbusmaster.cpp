@@ -38,6 +38,7 @@ void ModbusMaster::recordReading(int row, quint16 value)
     PollEntry &entry = pollTable.entries[row];
     entry.value = value;
     entry.heard = true;
+    refusedWith[row] = 0;
     readAt[row] = now;
     readSinceOpen[row] = true;
 }
@@ -149,6 +150,7 @@ bool ModbusMaster::writeAnswered(MasterLink &link)
             continue;
         lastAnswer = now;
         deviceOnline = 1;
+        ++answers;
         finishWrite();
         if (frame.kind == AnswerFinder::Kind::Exception)
             link.writeFailed(WriteFailure::Refused);
@@ -298,8 +300,11 @@ void ModbusMaster::examine()
 
         lastAnswer = now;
         deviceOnline = 1;
+        ++answers;
         if (frame.kind == AnswerFinder::Kind::Value)
             recordReading(pollTable.cursor, frame.value);
+        else if (frame.kind == AnswerFinder::Kind::Exception && read)
+            refusedWith[pollTable.cursor] = quint8(frame.value);
         // Answered with nothing before it: the line does not echo, unless it has shown it does.
         if (read && rowAnswers.echoDue() && echo == LineEcho::Unknown)
             echo = LineEcho::NoEcho;
