@@ -141,6 +141,7 @@ enum class Line {
     FallsSilent, // the simulated unit answers, then stops
     Unplugged,   // the simulated unit's pseudo-terminal goes away once it has answered
     MissingPort, // a port that is not there
+    Held,        // a port another program holds
     NotOpenable, // a port the system reports but this user may not open
 };
 
@@ -279,6 +280,8 @@ void tst_LineDiagnosis::lineConditions_data()
         << QStringLiteral("%1 has gone \\(adapter unplugged\\?\\): close it and open it again\\.");
     QTest::newRow("port not there")
         << Line::MissingPort << clean << true << QStringLiteral("The port is closed\\.");
+    QTest::newRow("port held by another program")
+        << Line::Held << clean << true << QStringLiteral("The port is closed\\.");
     QTest::newRow("port this user may not open")
         << Line::NotOpenable << clean << true << QStringLiteral("The port is closed\\.");
 
@@ -334,8 +337,12 @@ void tst_LineDiagnosis::lineConditions()
         port = NotListed;
         break;
     case Line::Nobody:
+    case Line::Held:
         break;
     }
+    QSerialPort holder(pty.slavePath());
+    if (line == Line::Held)
+        QVERIFY(holder.open(QIODevice::ReadWrite));
 
     MainWindow window;
     MainWindowProbe probe(window);
@@ -373,12 +380,13 @@ void tst_LineDiagnosis::lineConditions()
         form.btn_comSet->click();
     }
 
-    if (line == Line::MissingPort) {
+    if (line == Line::MissingPort || line == Line::Held) {
+        // The port's own words for why it did not open.
         QCOMPARE(probe.portState(), 0);
-        QSerialPort same(Missing);
+        QSerialPort same(port);
         QVERIFY(!same.open(QIODevice::ReadWrite));
         QCOMPARE(form.btn_comSet->toolTip(),
-                 QStringLiteral("%1 could not be opened: %2").arg(Missing, same.errorString()));
+                 QStringLiteral("%1 could not be opened: %2").arg(port, same.errorString()));
     }
     if (line == Line::FallsSilent || line == Line::Unplugged) {
         QVERIFY(runUntil([&] { return probe.master().isCurrent(RowMaxCurrent); }, 30000));
@@ -480,8 +488,9 @@ void tst_LineDiagnosis::lineConditions()
                  qPrintable(dialog.informativeText));
     }
 
-    if (line == Line::MissingPort) {
+    if (line == Line::MissingPort || line == Line::Held) {
         // The next open that works clears the failed one's tooltip.
+        holder.close();
         box->insertItem(0, pty.slavePath());
         box->setCurrentIndex(0);
         form.btn_comSet->click();
