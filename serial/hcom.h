@@ -27,7 +27,7 @@ struct PortSource
     std::function<QStringList()> names;
     std::function<bool(const QString &)> opens;
     // Where set, takes the place of opens: empty when the port opens, else why it did not.
-    std::function<QString(const QString &)> openError;
+    std::function<QString(const QString &)> openError = nullptr;
 };
 
 // The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
