@@ -108,6 +108,9 @@ private:
     StatusDisplay statusDisplay;
     LineDiagnosis lineDiagnosis;
     static constexpr int ReadoutCount = 5;
+    quint32 diagnosedAnswers = 0;
+    qint32 diagnosedPortState = -1;
+    quint32 diagnosisTicks = 0;
     LineDiagnosis::Verdict shownVerdict;
     int shownReadouts[ReadoutCount] = {-1, -1, -1, -1, -1};
 };

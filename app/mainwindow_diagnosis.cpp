@@ -90,6 +90,14 @@ void MainWindow::showDiagnosis()
             lineDiagnosis.gone();
         lineDiagnosis.tick(master->answersTaken());
     }
+    // A read-out turns current with an answer and the reason changes with an open or a close;
+    // everything else (grey after 5 s, the line's silence, the seconds) can wait a few ticks.
+    const quint32 answers = master->answersTaken();
+    if (answers == diagnosedAnswers && portState == diagnosedPortState &&
+        (++diagnosisTicks & 63) != 0)
+        return;
+    diagnosedAnswers = answers;
+    diagnosedPortState = portState;
     const LineDiagnosis::Verdict verdict = lineDiagnosis.verdict();
 
     // Most ticks change nothing: compare what would be shown before building any text.
