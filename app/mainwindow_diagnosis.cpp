@@ -154,9 +154,11 @@ void MainWindow::showRefusedPorts()
         if (!reasons.contains(port.reason))
             reasons << port.reason;
     }
+    const bool english = useEnglish != 0;
     form->comb_comName->setToolTip(
         refused.isEmpty()
             ? QString()
-            : pick(NotListedText, useEnglish != 0)
-                  .arg(names.join(QStringLiteral(", ")), reasons.join(QStringLiteral("; "))));
+            : pick(NotListedText, english)
+                  .arg(names.join(english ? QStringLiteral(", ") : QString::fromUtf8("、")),
+                       reasons.join(english ? QStringLiteral("; ") : QString::fromUtf8(";"))));
 }

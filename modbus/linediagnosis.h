@@ -70,8 +70,8 @@ private:
     static constexpr int SentKept = 4;
 
     void restartWindow();
-    // Length of the frame starting at bytes[at], 0 if none; slave set for a slave's frame, left
-    // alone for a copy of a request sent.
+    // Length of the frame starting at bytes[at], 0 if none; ownRequest set when it is a copy of
+    // a request sent.
     int frameAt(const quint8 *bytes, int count, int at, bool &ownRequest) const;
 
     bool open = false;
