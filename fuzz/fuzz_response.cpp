@@ -44,7 +44,7 @@ public:
             std::memcpy(last.data(), bytes, last.size());
         ++frames;
     }
-    void writeFailed(WriteFailure failure) override
+    void writeFailed(WriteFailure failure, const QueuedFrame &) override
     {
         (failure == WriteFailure::Refused ? refused : unconfirmed) += 1;
     }
