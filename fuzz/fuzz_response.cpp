@@ -7,8 +7,11 @@
 //    CRC valid) whole among the bytes stored since the row's first outstanding request;
 //  - a queued write leaves the queue only on its copy or its 5-byte exception (reported as
 //    refused) among the bytes stored since its last send, or reported as not confirmed; a
-//    refusal is reported only on such an exception; on a line that echoes, or may, a write is
+//    refusal is reported only on such an exception; on a line known to echo, a write is
 //    confirmed only with a second copy since its send, the first being the echo;
+//  - a close empties the queue, each write reported but for one the driver may have taken;
+//    after a close no write goes out until one is queued with the port open again (writes are
+//    queued only while it is open, as the window refuses them otherwise);
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
 #include "fuzzinput.h"
@@ -46,10 +49,13 @@ public:
     }
     void writeFailed(WriteFailure failure, const QueuedFrame &) override
     {
-        (failure == WriteFailure::Refused ? refused : unconfirmed) += 1;
+        (failure == WriteFailure::Refused        ? refused
+         : failure == WriteFailure::NotConfirmed ? unconfirmed
+                                                 : notSent) += 1;
     }
     int refused = 0;
     int unconfirmed = 0;
+    int notSent = 0;
     int frames = 0;
     int polls = 0;
     RtuFrame::Request last = {};
@@ -128,9 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ModbusMaster master(table, queue, response, writePending, writeDelay, deviceOnline);
     RecordingLink link;
     bool portOpen = true;
-    Heard sinceRowRequest; // since the first request still outstanding
-    Heard sinceWriteSend;  // since the front write's last send
-    quint8 rest[7] = {};   // the rest of a reply cut in two, still to come
+    bool writeMayGo = true; // no close since the last write queued
+    Heard sinceRowRequest;  // since the first request still outstanding
+    Heard sinceWriteSend;   // since the front write's last send
+    quint8 rest[7] = {};    // the rest of a reply cut in two, still to come
     quint16 restLength = 0;
 
     Reader in{data, size};
@@ -164,7 +171,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 2: // a queued write
-            master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
+            if (portOpen) {
+                master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
+                writeMayGo = true;
+            }
             break;
         case 3: // open or close the port
             portOpen = (in.byte() & 3) != 0;
@@ -226,9 +236,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int queuedBefore = queued(queue);
             const int refusedBefore = link.refused;
             const int unconfirmedBefore = link.unconfirmed;
+            const int notSentBefore = link.notSent;
             const int framesBefore = link.frames;
             const int pollsBefore = link.polls;
-            const bool mayEchoBefore = master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
+            const bool echoesBefore = master.lineEcho() == ModbusMaster::LineEcho::Echoes;
 
             if (tick)
                 master.step(portOpen, link);
@@ -254,15 +265,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const bool excepted = hadFront && sinceWriteSend.count(exception, 2, 5) > 0;
             const int refused = link.refused - refusedBefore;
             const int unconfirmed = link.unconfirmed - unconfirmedBefore;
+            const int notSent = link.notSent - notSentBefore;
+            if (link.frames != framesBefore)
+                check(writeMayGo && portOpen);
+            if (tick && !portOpen) {
+                writeMayGo = false;
+                check(queued(queue) == 0);
+                check(refused == 0 && unconfirmed <= 1);
+                check(notSent + unconfirmed <= queuedBefore);
+                check(notSent + unconfirmed >= queuedBefore - 1);
+                return;
+            }
+            check(notSent == 0);
             check(refused + unconfirmed <= 1);
             check(refused == 0 || excepted);
             if (queued(queue) < queuedBefore) {
                 check(queued(queue) == queuedBefore - 1);
                 check(copies > 0 || excepted || unconfirmed == 1);
-                // Taken as confirmed while the line may echo: only with a copy after the echo.
-                const bool mayEcho =
-                    mayEchoBefore && master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
-                if (refused + unconfirmed == 0 && !excepted && mayEcho)
+                // Taken as confirmed where the line echoes: only with a copy after the echo.
+                const bool echoes =
+                    echoesBefore && master.lineEcho() == ModbusMaster::LineEcho::Echoes;
+                if (refused + unconfirmed == 0 && !excepted && echoes)
                     check(copies >= 2);
             } else {
                 check(refused + unconfirmed == 0);

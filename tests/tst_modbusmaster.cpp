@@ -538,8 +538,8 @@ void TestModbusMaster::writeOutcomes_data()
     QTest::newRow("a poll reply instead") << 1 << readReply(5) << no << 1 << 3 << unconfirmed;
     QTest::newRow("another slave's copy")
         << 1 << withCrc("02 06 9C 4E 00 01") << no << 1 << 3 << unconfirmed;
-    QTest::newRow("another slave's exception") << 1 << withCrc("02 86 02") << no << 1 << 3
-                                               << unconfirmed;
+    QTest::newRow("another slave's exception")
+        << 1 << withCrc("02 86 02") << no << 1 << 3 << unconfirmed;
     // The driver's copy found among glitch bytes, or whole once its rest has come.
     QTest::newRow("two copies in one burst") << 1 << LdOnFrame + LdOnFrame << no << 1 << 1 << none;
     QTest::newRow("copy between glitch bytes")
@@ -663,7 +663,7 @@ void TestModbusMaster::flushAtClose_data()
     QTest::addColumn<int>("writes");
     QTest::addColumn<QByteArray>("answer"); // 5 ticks after every send; empty: none
     QTest::addColumn<bool>("lineKnown");
-    QTest::addColumn<bool>("sentBefore"); // the first write's first send came before the flush
+    QTest::addColumn<bool>("sentBefore");      // the first write's first send came before the flush
     QTest::addColumn<QList<int>>("sendTicks"); // after the flush began
     QTest::addColumn<QList<int>>("failures");
     QTest::addColumn<int>("over"); // the tick, after the flush began, when it was over
@@ -671,19 +671,19 @@ void TestModbusMaster::flushAtClose_data()
     const int nc = int(WriteFailure::NotConfirmed);
     const int ns = int(WriteFailure::NotSent);
     const QByteArray no;
-    QTest::newRow("one, confirmed") << 1 << LdOnFrame << true << false << QList<int>{1}
-                                    << QList<int>{} << 7;
+    QTest::newRow("one, confirmed")
+        << 1 << LdOnFrame << true << false << QList<int>{1} << QList<int>{} << 7;
     QTest::newRow("three, each sent once the last is confirmed")
         << 3 << LdOnFrame << true << false << QList<int>{1, 7, 13} << QList<int>{} << 19;
-    QTest::newRow("one, never answered") << 1 << no << true << false << QList<int>{1, 101, 201}
-                                         << QList<int>{nc} << 301;
+    QTest::newRow("one, never answered")
+        << 1 << no << true << false << QList<int>{1, 101, 201} << QList<int>{nc} << 301;
     QTest::newRow("sent before, keeps its pace")
         << 1 << no << true << true << QList<int>{60, 160} << QList<int>{nc} << 260;
     QTest::newRow("five, never answered: a second, then dropped")
         << 5 << no << true << false << QList<int>{1, 101, 201, 301, 401, 501, 601, 701, 801, 901}
         << QList<int>{nc, nc, nc, nc, ns} << 1000;
-    QTest::newRow("unknown line, one copy") << 1 << LdOnFrame << false << false << QList<int>{1}
-                                            << QList<int>{} << 101;
+    QTest::newRow("unknown line, one copy")
+        << 1 << LdOnFrame << false << false << QList<int>{1} << QList<int>{} << 101;
 }
 
 void TestModbusMaster::flushAtClose()
