@@ -11,7 +11,9 @@
 //    confirmed only with a second copy since its send, the first being the echo;
 //  - a close empties the queue, each write reported but for one the driver may have taken;
 //    after a close no write goes out until one is queued with the port open again (writes are
-//    queued only while it is open, as the window refuses them otherwise);
+//    queued only while it is open, as the window refuses them otherwise); a close may flush
+//    first, as the window's does, and the port then closes once the flush is over, which ends
+//    as a close does when its time is up;
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
 #include "fuzzinput.h"
@@ -135,9 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RecordingLink link;
     bool portOpen = true;
     bool writeMayGo = true; // no close since the last write queued
-    Heard sinceRowRequest;  // since the first request still outstanding
-    Heard sinceWriteSend;   // since the front write's last send
-    quint8 rest[7] = {};    // the rest of a reply cut in two, still to come
+    bool flushThenClose = false;
+    quint32 flushSteps = 0;
+    Heard sinceRowRequest; // since the first request still outstanding
+    Heard sinceWriteSend;  // since the front write's last send
+    quint8 rest[7] = {};   // the rest of a reply cut in two, still to come
     quint16 restLength = 0;
 
     Reader in{data, size};
@@ -171,14 +175,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 2: // a queued write
-            if (portOpen) {
+            if (portOpen && !flushThenClose) {
                 master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
                 writeMayGo = true;
             }
             break;
-        case 3: // open or close the port
-            portOpen = (in.byte() & 3) != 0;
+        case 3: { // open or close the port; a close may flush first, and opening ends a flush
+            const uint8_t how = in.byte();
+            if (flushThenClose) {
+                master.endFlush(link);
+                check(queue.isEmpty());
+                flushThenClose = false;
+                portOpen = false;
+            } else if (portOpen && (how & 7) == 4 && master.beginFlush()) {
+                flushThenClose = true;
+                flushSteps = 0;
+                break;
+            }
+            portOpen = (how & 3) != 0;
             break;
+        }
         case 4: { // an exception reply to a read or to a write
             quint8 reply[5] = {RegisterMap::SlaveAddress,
                                static_cast<quint8>((in.byte() & 1 ? 0x86 : 0x83)), in.byte()};
@@ -241,6 +257,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int pollsBefore = link.polls;
             const bool echoesBefore = master.lineEcho() == ModbusMaster::LineEcho::Echoes;
 
+            const bool deadline =
+                tick && flushThenClose && ++flushSteps == WriteInFlight::FlushTicks;
             if (tick)
                 master.step(portOpen, link);
             else
@@ -268,27 +286,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int notSent = link.notSent - notSentBefore;
             if (link.frames != framesBefore)
                 check(writeMayGo && portOpen);
-            if (tick && !portOpen) {
-                writeMayGo = false;
+            if ((tick && !portOpen) || deadline) {
+                writeMayGo = writeMayGo && deadline;
                 check(queued(queue) == 0);
                 check(refused == 0 && unconfirmed <= 1);
                 check(notSent + unconfirmed <= queuedBefore);
                 check(notSent + unconfirmed >= queuedBefore - 1);
-                return;
-            }
-            check(notSent == 0);
-            check(refused + unconfirmed <= 1);
-            check(refused == 0 || excepted);
-            if (queued(queue) < queuedBefore) {
-                check(queued(queue) == queuedBefore - 1);
-                check(copies > 0 || excepted || unconfirmed == 1);
-                // Taken as confirmed where the line echoes: only with a copy after the echo.
-                const bool echoes =
-                    echoesBefore && master.lineEcho() == ModbusMaster::LineEcho::Echoes;
-                if (refused + unconfirmed == 0 && !excepted && echoes)
-                    check(copies >= 2);
             } else {
-                check(refused + unconfirmed == 0);
+                check(notSent == 0);
+                check(refused + unconfirmed <= 1);
+                check(refused == 0 || excepted);
+                if (queued(queue) < queuedBefore) {
+                    check(queued(queue) == queuedBefore - 1);
+                    check(copies > 0 || excepted || unconfirmed == 1);
+                    // Taken as confirmed where the line echoes: only with a copy after the echo.
+                    const bool echoes =
+                        echoesBefore && master.lineEcho() == ModbusMaster::LineEcho::Echoes;
+                    if (refused + unconfirmed == 0 && !excepted && echoes)
+                        check(copies >= 2);
+                } else {
+                    check(refused + unconfirmed == 0);
+                }
+            }
+            // As the window does, the port closes on the tick the flush is over.
+            if (flushThenClose && !master.flushing()) {
+                flushThenClose = false;
+                portOpen = false;
             }
             if (link.frames != framesBefore)
                 sinceWriteSend.clear();
