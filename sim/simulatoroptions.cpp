@@ -93,6 +93,11 @@ SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
                 "Line: send the bytes of each reply this many ms apart, as a slow UART does.",
                 "ms"),
          0, 1000, [&faults](double v) { faults.byteGapMs = int(v); }},
+        {option("refuse-read",
+                "Fault: answer every read of this register with exception 02 (illegal data "
+                "address), as a unit whose firmware lacks it.",
+                "reg"),
+         0, 65535, [&model](double v) { model.setRefusedRead(int(v)); }},
         {option("answer-slave",
                 "Line: answer every request, for whatever slave, from this slave address, as a "
                 "unit set to another address would if it answered them all.",

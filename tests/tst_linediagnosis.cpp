@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSerialPort>
-#include <QSocketNotifier>
 #include <QtTest>
 
 #include <memory>
@@ -89,41 +88,10 @@ QLabel *readout(MainWindowForm &form, int i)
 }
 constexpr int Readouts = 5;
 
-// A unit written by hand: it answers every read with a value, except 40146, which it refuses
-// with exception 2 (illegal data address).
-class RefusingUnit
-{
-public:
-    explicit RefusingUnit(PtyPair &pty) : line(pty), notifier(pty.fd(), QSocketNotifier::Read)
-    {
-        QObject::connect(&notifier, &QSocketNotifier::activated, [this] { serve(); });
-    }
-
-private:
-    void serve()
-    {
-        pending += line.read();
-        while (pending.size() >= 8) {
-            const quint16 reg = quint16(quint8(pending[2]) << 8 | quint8(pending[3]));
-            pending.remove(0, 8);
-            QByteArray reply(1, char(SlaveAddress));
-            if (reg == LdMaxCurrent)
-                reply.append(char(0x83)).append(char(0x02));
-            else
-                reply.append(char(0x03)).append(char(0x02)).append(char(0x01)).append(char(0x00));
-            line.write(withCrc(reply));
-        }
-    }
-
-    PtyPair &line;
-    QSocketNotifier notifier;
-    QByteArray pending;
-};
-
 enum class Line {
     Simulated,   // the simulated unit with the row's plan
     Nobody,      // nothing on the far end
-    Refusing,    // RefusingUnit
+    Refusing,    // the simulated unit, refusing to read 40146
     FallsSilent, // the simulated unit answers, then stops
     Unplugged,   // the simulated unit's pseudo-terminal goes away once it has answered
     MissingPort, // a port that is not there
@@ -279,15 +247,14 @@ void tst_LineDiagnosis::lineConditions()
     QVERIFY(pty.isOpen());
     auto driver = std::make_unique<SimulatedDriver>();
     driver->faults() = plan;
-    std::unique_ptr<RefusingUnit> refusing;
     QSerialPort holder(pty.slavePath());
     QString port = pty.slavePath();
-    if (line == Line::Simulated || line == Line::FallsSilent)
+    if (line == Line::Refusing)
+        driver->model().setRefusedRead(LdMaxCurrent);
+    if (line == Line::Simulated || line == Line::FallsSilent || line == Line::Refusing)
         QVERIFY(driver->openFd(pty.fd()));
     else if (line == Line::Unplugged)
         QVERIFY(driver->openPty());
-    else if (line == Line::Refusing)
-        refusing = std::make_unique<RefusingUnit>(pty);
     else if (line == Line::Held)
         QVERIFY(holder.open(QIODevice::ReadWrite));
     port = line == Line::Unplugged     ? driver->slavePath()
