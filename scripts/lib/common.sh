@@ -82,3 +82,29 @@ build_targets() {
     configure_tree "$dir"
     cmake --build "$dir" -j"$(nproc)" --target "$@"
 }
+
+# Fails, naming them, if programs built in the tree $1 are still running: a test run must end
+# everything it started. A program is the tree's when the file it runs from (/proc/PID/exe) is
+# in the tree; a process that is only ending (a zombie) has none. Those found are ended too, so a
+# failed run leaves nothing behind either.
+none_left_running() {
+    local dir pid exe left=()
+    dir=$(cd "$1" && pwd -P)
+    # A program just sent its signal may take a moment to go.
+    for _ in $(seq 50); do
+        left=()
+        for pid in /proc/[0-9]*; do
+            pid=${pid#/proc/}
+            exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+            [[ $exe == "$dir"/* ]] && left+=("$pid")
+        done
+        [ ${#left[@]} -eq 0 ] && return 0
+        sleep 0.1
+    done
+    echo "still running after the tests, started from $dir:" >&2
+    for pid in "${left[@]}"; do
+        echo "  $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+    done
+    kill "${left[@]}" 2>/dev/null || true
+    return 1
+}
