@@ -53,11 +53,13 @@ ensure_packages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
+    # Other builds on the machine may be installing too: wait for their apt to finish.
     if [ $_apt_updated -eq 0 ]; then
-        $sudo apt-get update -qq
+        $sudo apt-get update -qq -o DPkg::Lock::Timeout=300
         _apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=300 "${missing[@]}"
 }
 
 # Configure $1 (default $BUILD_DIR) with any extra CMake arguments.
