@@ -10,5 +10,5 @@ int main(int argc, char *argv[])
     Appearance::apply();
     MainWindow window;
     window.show();
-    return app.exec();
+    return window.run();
 }

@@ -5,7 +5,9 @@
 #include "patternvalidator.h"
 #include "registermap.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
 MainWindow::~MainWindow()
 {
-    if (portState == 1)
+    if (portState == 1 || closing)
         com->comClose(portName);
     // The objects made without an owner go with the window, so that nothing outlives it.
     delete tickTimer;
@@ -92,6 +94,25 @@ MainWindow::~MainWindow()
     master.reset();
     delete writeQueue;
     delete com;
+}
+
+int MainWindow::run()
+{
+    const int result = QApplication::exec();
+    // An "LD off" clicked just before the window closed must still reach the driver.
+    exiting = true;
+    if (portState == 1 && master->beginFlush()) {
+        portState = 0;
+        closing = true;
+        closingSince.start();
+    }
+    if (closing) {
+        QEventLoop loop;
+        exitLoop = &loop;
+        loop.exec();
+        exitLoop = nullptr;
+    }
+    return result;
 }
 
 void MainWindow::m_timerEvent()

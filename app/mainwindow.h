@@ -9,6 +9,7 @@
 #include "statusdisplay.h"
 #include "usersetpoints.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@
 
 class Hcom;
 class MainWindowForm;
+class QEventLoop;
 class QTimer;
 struct PortSource;
 
@@ -32,6 +34,10 @@ public:
 
     // Where later refreshes of the port list look; the list made at start-up stays as it is.
     void setPortSource(const PortSource &source);
+
+    // Runs the application's event loop. Once it has ended (the window closed), a command still
+    // queued goes out before this returns the loop's result, within a second.
+    int run();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -61,6 +67,11 @@ private:
     void refreshPortList();
     void storeResponse(const quint8 *bytes, quint16 length);
     void masterStep();
+    // The master runs while the port is open, and while it closes with commands still queued.
+    bool masterLineOpen() const { return portState == 1 || closing; }
+    // The close itself, once the queue has gone out or cannot wait any longer.
+    void closePort();
+    void reportWriteFailure(WriteFailure failure, const QString &frame);
     void queueRegisterWrite(int reg, int value);
     void refreshStatus();
     StatusDisplay::Reading reading(int row, bool lineOpen) const;
@@ -69,7 +80,7 @@ private:
     int sendReadRequest(int slave, int reg) override;
     int sendWriteRequest(int slave, int reg, int value) override;
     void writeFrame(const quint8 *bytes, quint16 length) override;
-    void writeFailed(WriteFailure failure) override;
+    void writeFailed(WriteFailure failure, const QueuedFrame &frame) override;
 
     // The commands whose input has no widget on this form take their text from here.
     void selectLdMode(const QString &modeText);
@@ -85,6 +96,14 @@ private:
     MainWindowForm *form = nullptr;
     QTimer *tickTimer = nullptr;
     qint32 portState = 0;
+    // Closed by the operator, the port stays open until what is queued has gone out.
+    bool closing = false;
+    QElapsedTimer closingSince;
+    // The window has gone: failures go to the debug log, and the loop waits for the close.
+    bool exiting = false;
+    QEventLoop *exitLoop = nullptr;
+    // One "Command Not Sent!" for all the commands one close dropped.
+    bool notSentQueued = false;
     qint32 baudRate = 0;
     QString portName;
     QStringList portList;

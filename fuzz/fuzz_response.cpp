@@ -7,8 +7,13 @@
 //    CRC valid) whole among the bytes stored since the row's first outstanding request;
 //  - a queued write leaves the queue only on its copy or its 5-byte exception (reported as
 //    refused) among the bytes stored since its last send, or reported as not confirmed; a
-//    refusal is reported only on such an exception; on a line that echoes, or may, a write is
+//    refusal is reported only on such an exception; on a line known to echo, a write is
 //    confirmed only with a second copy since its send, the first being the echo;
+//  - a close empties the queue, each write reported but for one the driver may have taken;
+//    after a close no write goes out until one is queued with the port open again (writes are
+//    queued only while it is open, as the window refuses them otherwise); a close may flush
+//    first, as the window's does, and the port then closes once the flush is over, which ends
+//    as a close does when its time is up;
 //  - cursor stays below count; phase stays within 0..100.
 #include "crc16.h"
 #include "fuzzinput.h"
@@ -44,12 +49,15 @@ public:
             std::memcpy(last.data(), bytes, last.size());
         ++frames;
     }
-    void writeFailed(WriteFailure failure) override
+    void writeFailed(WriteFailure failure, const QueuedFrame &) override
     {
-        (failure == WriteFailure::Refused ? refused : unconfirmed) += 1;
+        (failure == WriteFailure::Refused        ? refused
+         : failure == WriteFailure::NotConfirmed ? unconfirmed
+                                                 : notSent) += 1;
     }
     int refused = 0;
     int unconfirmed = 0;
+    int notSent = 0;
     int frames = 0;
     int polls = 0;
     RtuFrame::Request last = {};
@@ -128,6 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ModbusMaster master(table, queue, response, writePending, writeDelay, deviceOnline);
     RecordingLink link;
     bool portOpen = true;
+    bool writeMayGo = true; // no close since the last write queued
+    bool flushThenClose = false;
+    quint32 flushSteps = 0;
     Heard sinceRowRequest; // since the first request still outstanding
     Heard sinceWriteSend;  // since the front write's last send
     quint8 rest[7] = {};   // the rest of a reply cut in two, still to come
@@ -164,11 +175,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 2: // a queued write
-            master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
+            if (portOpen && !flushThenClose) {
+                master.queueWrite(RegisterMap::LdSwitch, in.byte() & 1);
+                writeMayGo = true;
+            }
             break;
-        case 3: // open or close the port
-            portOpen = (in.byte() & 3) != 0;
+        case 3: { // open or close the port; a close may flush first, and opening ends a flush
+            const uint8_t how = in.byte();
+            if (flushThenClose) {
+                master.endFlush(link);
+                check(queue.isEmpty());
+                flushThenClose = false;
+                portOpen = false;
+            } else if (portOpen && (how & 7) == 4 && master.beginFlush()) {
+                flushThenClose = true;
+                flushSteps = 0;
+                break;
+            }
+            portOpen = (how & 3) != 0;
             break;
+        }
         case 4: { // an exception reply to a read or to a write
             quint8 reply[5] = {RegisterMap::SlaveAddress,
                                static_cast<quint8>((in.byte() & 1 ? 0x86 : 0x83)), in.byte()};
@@ -226,10 +252,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int queuedBefore = queued(queue);
             const int refusedBefore = link.refused;
             const int unconfirmedBefore = link.unconfirmed;
+            const int notSentBefore = link.notSent;
             const int framesBefore = link.frames;
             const int pollsBefore = link.polls;
-            const bool mayEchoBefore = master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
+            const bool echoesBefore = master.lineEcho() == ModbusMaster::LineEcho::Echoes;
 
+            const bool deadline =
+                tick && flushThenClose && ++flushSteps == WriteInFlight::FlushTicks;
             if (tick)
                 master.step(portOpen, link);
             else
@@ -254,18 +283,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const bool excepted = hadFront && sinceWriteSend.count(exception, 2, 5) > 0;
             const int refused = link.refused - refusedBefore;
             const int unconfirmed = link.unconfirmed - unconfirmedBefore;
-            check(refused + unconfirmed <= 1);
-            check(refused == 0 || excepted);
-            if (queued(queue) < queuedBefore) {
-                check(queued(queue) == queuedBefore - 1);
-                check(copies > 0 || excepted || unconfirmed == 1);
-                // Taken as confirmed while the line may echo: only with a copy after the echo.
-                const bool mayEcho =
-                    mayEchoBefore && master.lineEcho() != ModbusMaster::LineEcho::NoEcho;
-                if (refused + unconfirmed == 0 && !excepted && mayEcho)
-                    check(copies >= 2);
+            const int notSent = link.notSent - notSentBefore;
+            if (link.frames != framesBefore)
+                check(writeMayGo && portOpen);
+            if ((tick && !portOpen) || deadline) {
+                writeMayGo = writeMayGo && deadline;
+                check(queued(queue) == 0);
+                check(refused == 0 && unconfirmed <= 1);
+                check(notSent + unconfirmed <= queuedBefore);
+                check(notSent + unconfirmed >= queuedBefore - 1);
             } else {
-                check(refused + unconfirmed == 0);
+                check(notSent == 0);
+                check(refused + unconfirmed <= 1);
+                check(refused == 0 || excepted);
+                if (queued(queue) < queuedBefore) {
+                    check(queued(queue) == queuedBefore - 1);
+                    check(copies > 0 || excepted || unconfirmed == 1);
+                    // Taken as confirmed where the line echoes: only with a copy after the echo.
+                    const bool echoes =
+                        echoesBefore && master.lineEcho() == ModbusMaster::LineEcho::Echoes;
+                    if (refused + unconfirmed == 0 && !excepted && echoes)
+                        check(copies >= 2);
+                } else {
+                    check(refused + unconfirmed == 0);
+                }
+            }
+            // As the window does, the port closes on the tick the flush is over.
+            if (flushThenClose && !master.flushing()) {
+                flushThenClose = false;
+                portOpen = false;
             }
             if (link.frames != framesBefore)
                 sinceWriteSend.clear();

@@ -18,6 +18,7 @@ constexpr quint8 ValueByteCount = 2;
 void AnswerFinder::clear()
 {
     count = 0;
+    afterGap = false;
 }
 
 void AnswerFinder::sent(const RtuFrame::Request &frame)
@@ -28,6 +29,8 @@ void AnswerFinder::sent(const RtuFrame::Request &frame)
 
 void AnswerFinder::hear(const quint8 *data, quint16 length)
 {
+    if (afterGap)
+        clear();
     int n = length;
     if (n >= Capacity) {
         data += n - Capacity;

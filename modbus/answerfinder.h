@@ -27,6 +27,9 @@
 //   For random bytes that is 1 in 2^40 per position for a value (slave, function, byte count
 //   and the CRC), 1 in 2^32 for an exception, 1 in 2^64 for a copy of the request; the store
 //   holds a few hundred bytes at most, so a false frame is negligible.
+// - Never a frame across a gap: after gap(), the bytes kept may still give their frames, but the
+//   next bytes heard start the store afresh, since what the line lost between them may have
+//   stood in the middle of either.
 // - The store is bounded: beyond Capacity bytes the oldest are dropped.
 class AnswerFinder
 {
@@ -45,6 +48,8 @@ public:
     // The request has just gone out: its echo, where the line echoes, comes before its answer.
     void sent(const RtuFrame::Request &frame);
     void hear(const quint8 *bytes, quint16 count);
+    // Bytes were lost on the line after those heard so far.
+    void gap() { afterGap = true; }
     // lineMayEcho: the line echoes or is not known yet; only a write's copy depends on it.
     Frame next(bool lineMayEcho);
 
@@ -62,6 +67,7 @@ private:
     bool echoPending = false;
     quint8 bytes[Capacity] = {};
     int count = 0;
+    bool afterGap = false;
 };
 
 #endif // ANSWERFINDER_H

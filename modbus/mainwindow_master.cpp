@@ -4,12 +4,29 @@
 #include "hcom.h"
 #include "rtuframe.h"
 
+#include <QDebug>
+#include <QEventLoop>
 #include <QString>
 #include <QTimer>
 
 void MainWindow::masterStep()
 {
-    master->step(portState == 1, *this);
+    master->step(masterLineOpen(), *this);
+    if (!closing)
+        return;
+    // The ticks may come slower than the clock on a busy machine: the second is the clock's.
+    if (master->flushing() && !closingSince.hasExpired(WriteInFlight::FlushTicks))
+        return;
+    master->endFlush(*this);
+    closePort();
+}
+
+void MainWindow::closePort()
+{
+    com->comClose(portName);
+    closing = false;
+    if (exitLoop)
+        exitLoop->quit();
 }
 
 int MainWindow::sendReadRequest(int slave, int reg)
@@ -29,15 +46,41 @@ void MainWindow::writeFrame(const quint8 *bytes, quint16 length)
     com->comWrite(bytes, length);
 }
 
-void MainWindow::writeFailed(WriteFailure failure)
+void MainWindow::writeFailed(WriteFailure failure, const QueuedFrame &frame)
 {
+    const QString bytes = QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(frame.data), frame.length).toHex(' '));
+    if (exiting) {
+        reportWriteFailure(failure, bytes);
+        return;
+    }
+    if (failure == WriteFailure::NotSent) {
+        if (notSentQueued)
+            return;
+        notSentQueued = true;
+    }
     // The master is inside its step: a dialog's event loop must not run in there.
-    QTimer::singleShot(0, this, [this, failure] {
-        if (failure == WriteFailure::Refused)
-            warn(QStringLiteral("Command Refused!"), QString::fromUtf8("命令被拒绝!"));
-        else
-            warn(QStringLiteral("Command Not Confirmed!"), QString::fromUtf8("命令未确认!"));
-    });
+    QTimer::singleShot(0, this, [this, failure, bytes] { reportWriteFailure(failure, bytes); });
+}
+
+void MainWindow::reportWriteFailure(WriteFailure failure, const QString &frame)
+{
+    if (failure == WriteFailure::NotSent)
+        notSentQueued = false;
+    if (exiting) {
+        // The window has gone; the log is all that is left to tell.
+        const char *what = failure == WriteFailure::Refused        ? "write refused"
+                           : failure == WriteFailure::NotConfirmed ? "write not confirmed"
+                                                                   : "write not sent";
+        qDebug().noquote() << QString::fromLatin1(what) << frame;
+        return;
+    }
+    if (failure == WriteFailure::Refused)
+        warn(QStringLiteral("Command Refused!"), QString::fromUtf8("命令被拒绝!"));
+    else if (failure == WriteFailure::NotConfirmed)
+        warn(QStringLiteral("Command Not Confirmed!"), QString::fromUtf8("命令未确认!"));
+    else
+        warn(QStringLiteral("Command Not Sent!"), QString::fromUtf8("命令未发送!"));
 }
 
 void MainWindow::queueRegisterWrite(int reg, int value)

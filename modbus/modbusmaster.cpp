@@ -18,20 +18,9 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out)
 ModbusMaster::ModbusMaster(PollTable &pollTable, RegisterWriteQueue &writeQueue,
                            ResponseBuffer &responseBuffer, quint8 &writePending,
                            quint16 &writeDelay, quint8 &deviceOnline)
-    : pollTable(pollTable), writeQueue(writeQueue), responseBuffer(responseBuffer),
-      writePending(writePending), writeDelay(writeDelay), deviceOnline(deviceOnline)
+    : pollTable(pollTable), responseBuffer(responseBuffer), deviceOnline(deviceOnline),
+      writes(writeQueue, writePending, writeDelay)
 {}
-
-int ModbusMaster::queueWrite(int reg, int value)
-{
-    const RtuFrame::Request frame = RtuFrame::writeRequest(RegisterMap::SlaveAddress, reg, value);
-    const int result = writeQueue.push(frame.data(), RtuFrame::RequestLength);
-    if (result == RegisterWriteQueue::Stored) {
-        writePending = 1;
-        writeDelay = 0;
-    }
-    return result;
-}
 
 void ModbusMaster::recordReading(int row, quint16 value)
 {
@@ -68,32 +57,32 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
             // What was read before the close is not current once the port is open again.
             for (bool &read : readSinceOpen)
                 read = false;
+            // A command sent minutes later, perhaps to another driver, is not what was asked.
+            writes.dropAll(echo == LineEcho::Echoes, link);
             wasOpen = false;
         }
         return;
     }
-    // Another adapter may be behind the same port name. A send's echo still due stays due: a
-    // write sent before the close is not confirmed by its first copy after the open. Bytes heard
-    // before the close do not run on into those after it.
+    // Another adapter may be behind the same port name. Bytes heard before the close do not run
+    // on into those after it.
     if (!wasOpen) {
         echo = LineEcho::Unknown;
         rowAnswers.clear();
-        writeAnswers.clear();
+        writes.forgetHeard();
     }
     wasOpen = true;
     ++now;
+    hearWaiting();
 
     // While writes are queued the poll cycle stands still; but until a read has shown whether
     // the line echoes, a write's copy could not be told from its echo, so the poll goes on while
     // the first send waits and the line is usually known when it goes out.
-    if (!writeQueue.isEmpty()) {
-        const bool learning = echo == LineEcho::Unknown && writeSends == 0 && writePending == 1 &&
-                              writeDelay + 1 < WriteDelayTicks;
-        if (!learning) {
+    if (!writes.isEmpty()) {
+        if (echo != LineEcho::Unknown || !writes.firstSendWaits()) {
             serveQueue(link);
             return;
         }
-        ++writeDelay;
+        writes.countDelay();
     }
 
     if (pollTable.count == 0)
@@ -114,73 +103,24 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
 
 void ModbusMaster::serveQueue(MasterLink &link)
 {
+    if (writes.flushOver(echo == LineEcho::Echoes, link))
+        return;
     // After a send, the driver's copy confirms the write and an exception refuses it; the poll's
     // answers are taken as they come. Before the first send a poll reply waits for it.
-    hearWaiting();
-    if (writeSends > 0 && unexamined) {
+    if (writes.sent() && unexamined) {
         examineWaiting();
-        if (writeAnswered(link) && writeQueue.isEmpty())
-            return;
+        if (writes.takeAnswer(echo != LineEcho::NoEcho, link) != WriteInFlight::Answer::None) {
+            lastAnswer = now;
+            deviceOnline = 1;
+            if (writes.isEmpty())
+                return;
+        }
     }
-
-    if (writePending == 0)
+    if (!writes.sendDue(echo == LineEcho::Echoes, link))
         return;
-    if (++writeDelay < WriteDelayTicks)
-        return;
-    writeDelay = 0;
-    if (writeSends == MaxWriteSends) {
-        // No copy in the 100 ticks after the last send: the next frame takes this send's place.
-        finishWrite();
-        link.writeFailed(WriteFailure::NotConfirmed);
-        if (writeQueue.isEmpty())
-            return;
-    }
     examineWaiting();
-    sendFront(link);
-}
-
-bool ModbusMaster::writeAnswered(MasterLink &link)
-{
-    for (;;) {
-        const AnswerFinder::Frame frame = writeAnswers.next(echo != LineEcho::NoEcho);
-        if (frame.kind == AnswerFinder::Kind::None)
-            return false;
-        if (frame.kind == AnswerFinder::Kind::Echo)
-            continue;
-        lastAnswer = now;
-        deviceOnline = 1;
-        finishWrite();
-        if (frame.kind == AnswerFinder::Kind::Exception)
-            link.writeFailed(WriteFailure::Refused);
-        return true;
-    }
-}
-
-void ModbusMaster::sendFront(MasterLink &link)
-{
-    QueuedFrame front;
-    writeQueue.peek(front);
-    traceFrame("write_dir", front.data, front.length);
-    link.writeFrame(front.data, front.length);
-    ++writeSends;
+    writes.send(link);
     lastHeard = lastAnswer = now;
-    // Only this send's answer counts: the copy of an earlier send could not be told from this
-    // send's echo.
-    writeAnswers.clear();
-    if (front.length == RtuFrame::RequestLength) {
-        RtuFrame::Request frame;
-        std::copy(front.data, front.data + frame.size(), frame.begin());
-        writeAnswers.sent(frame);
-    }
-}
-
-void ModbusMaster::finishWrite()
-{
-    writeQueue.pop();
-    writeSends = 0;
-    writeAnswers.clear();
-    if (writeQueue.isEmpty())
-        writePending = 0;
 }
 
 void ModbusMaster::sendTick(MasterLink &link)
@@ -242,7 +182,7 @@ bool ModbusMaster::examineNow(bool portOpen)
     // Heard at once, so the next burst cannot land on top of it; judged where the step would
     // have judged it, so the cycle keeps its ticks.
     hearWaiting();
-    if (!unexamined || !writeQueue.isEmpty())
+    if (!unexamined || !writes.isEmpty())
         return false;
     // Only where the next tick would listen; a send or slot-over tick handles bursts itself.
     if (pollTable.phase == PollTable::SendPhase || pollTable.phase >= PollTable::SlotOver)
@@ -256,18 +196,31 @@ bool ModbusMaster::examineNow(bool portOpen)
 
 void ModbusMaster::hearWaiting()
 {
-    if (responseBuffer.ready != 1)
-        return;
-    responseBuffer.ready = 0;
-    const quint8 *data = responseBuffer.data;
-    const quint16 length = responseBuffer.length;
-    lastHeard = now;
-    if (readsOut > 0)
-        rowAnswers.hear(data, length);
-    if (writeSends > 0)
-        writeAnswers.hear(data, length);
-    unexamined = true;
-    unexaminedLength = length;
+    if (responseBuffer.lostBefore == 1) {
+        responseBuffer.lostBefore = 0;
+        hearGap();
+    }
+    if (responseBuffer.ready == 1) {
+        responseBuffer.ready = 0;
+        const quint8 *data = responseBuffer.data;
+        const quint16 length = responseBuffer.length;
+        lastHeard = now;
+        if (readsOut > 0)
+            rowAnswers.hear(data, length);
+        writes.hear(data, length);
+        unexamined = true;
+        unexaminedLength = length;
+    }
+    if (responseBuffer.lostAfter == 1) {
+        responseBuffer.lostAfter = 0;
+        hearGap();
+    }
+}
+
+void ModbusMaster::hearGap()
+{
+    rowAnswers.gap();
+    writes.gap();
 }
 
 void ModbusMaster::examineWaiting()

@@ -6,6 +6,7 @@
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
 #include "rtuframe.h"
+#include "writeinflight.h"
 
 #include <QtGlobal>
 
@@ -15,6 +16,7 @@
 enum class WriteFailure {
     Refused,      // the driver answered it with an exception
     NotConfirmed, // no echo after the last of its sends
+    NotSent,      // dropped at a close before it could go out
 };
 
 // Where the master's frames go. MainWindow routes them to its serial channel; tests capture them.
@@ -27,7 +29,7 @@ public:
     virtual int sendWriteRequest(int slave, int reg, int value) = 0;
     virtual void writeFrame(const quint8 *bytes, quint16 length) = 0;
     // Called from inside a step: telling the operator has to wait until the step has returned.
-    virtual void writeFailed(WriteFailure failure) = 0;
+    virtual void writeFailed(WriteFailure failure, const QueuedFrame &frame) = 0;
 };
 
 // One line per sent register write: "write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n", flushed.
@@ -37,7 +39,7 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // The poll table, the queue and the flags belong to MainWindow and are held by reference, so a
 // test can build the same state on its own and drive it tick by tick without widgets or a port.
 // The master's own state is the account of requests still unanswered, the time the driver has
-// been seen to take, the write being confirmed and the clock of each reading.
+// been seen to take, the clock of each reading, and the writes on their way (WriteInFlight).
 //
 // Replies carry no register number. The rule that keeps a reply on its register: a reply is
 // credited only while every read request that could still be answered was for the row under the
@@ -55,6 +57,12 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // Whether the line echoes is learnt afresh at every open, from the reads: a read request's echo
 // says it does, a read answered without one says it does not. On a line that echoes, or may, a
 // write's first copy is its echo and only a copy after it confirms the write.
+//
+// Every burst waiting when a step starts is taken in, whatever the step does next. Where bytes
+// were lost between two bursts (ResponseBuffer says so), no answer is looked for across the gap.
+//
+// Nothing queued crosses a close: the first step with the port closed drops what is left,
+// reported. To send it instead, the owner flushes first and closes once flushing() is false.
 class ModbusMaster
 {
 public:
@@ -62,9 +70,8 @@ public:
                  ResponseBuffer &responseBuffer, quint8 &writePending, quint16 &writeDelay,
                  quint8 &deviceOnline);
 
-    static constexpr quint16 WriteDelayTicks = 100;
-    // Sends of one queued write, the first included, before it is given up.
-    static constexpr int MaxWriteSends = 3;
+    static constexpr quint16 WriteDelayTicks = WriteInFlight::DelayTicks;
+    static constexpr int MaxWriteSends = WriteInFlight::MaxSends;
     // A reading older than this (ticks with the port open) is no longer current.
     static constexpr quint64 StaleAfterTicks = 5000;
     // Bounds of the silence that writes requests off. The lower one stands for every driver
@@ -83,7 +90,14 @@ public:
 
     // Builds the function 06 frame for slave 1 and pushes it. On success the delay restarts and
     // a write is pending; on refusal nothing changes. Returns the push result.
-    int queueWrite(int reg, int value);
+    int queueWrite(int reg, int value) { return writes.queue(reg, value); }
+
+    // The port is to close: what is queued goes out at once, as WriteInFlight flushes. False when
+    // nothing is queued.
+    bool beginFlush() { return writes.flush(); }
+    bool flushing() const { return writes.flushing(); }
+    // The flush cannot wait any longer: what is left is dropped, reported.
+    void endFlush(MasterLink &link) { writes.dropAll(echo == LineEcho::Echoes, link); }
 
     // A value read from the driver for the row: stored, marked heard, its clock restarted.
     void recordReading(int row, quint16 value);
@@ -101,16 +115,13 @@ public:
 
 private:
     void serveQueue(MasterLink &link);
-    void sendFront(MasterLink &link);
-    // Takes the front frame out of the queue; the next one, if any, keeps the pace.
-    void finishWrite();
-    // Whether the front write has had its answer; true when it left the queue.
-    bool writeAnswered(MasterLink &link);
     void sendTick(MasterLink &link);
     void listen();
     // Moves a burst that has arrived into the bytes heard, where no later burst can overwrite
-    // it; what it means is decided where the step would have looked at it.
+    // it; what it means is decided where the step would have looked at it. Bytes lost on the
+    // way are a gap in the bytes heard.
     void hearWaiting();
+    void hearGap();
     // The poll's side of the bytes heard: answers for the row under the cursor.
     void examine();
     void examineWaiting();
@@ -119,11 +130,9 @@ private:
     bool writeOffDue() const;
 
     PollTable &pollTable;
-    RegisterWriteQueue &writeQueue;
     ResponseBuffer &responseBuffer;
-    quint8 &writePending;
-    quint16 &writeDelay;
     quint8 &deviceOnline;
+    WriteInFlight writes;
 
     quint64 now = 0; // ticks stepped with the port open
     bool wasOpen = false;
@@ -141,11 +150,8 @@ private:
     quint64 lastHeard = 0;     // last request sent or burst of any kind heard
     quint64 lastAnswer = 0;    // last request sent or CRC-valid answer
 
-    int writeSends = 0; // sends of the front frame so far; 0 before its first
-
-    // The bytes heard since the row's requests went out, and since the front write's last send.
+    // The bytes heard since the row's requests went out.
     AnswerFinder rowAnswers;
-    AnswerFinder writeAnswers;
     bool unexamined = false; // a burst heard that the step has not looked at yet
     quint16 unexaminedLength = 0;
     LineEcho echo = LineEcho::Unknown;

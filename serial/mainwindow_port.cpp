@@ -98,6 +98,11 @@ void MainWindow::refreshPortList()
 
 void MainWindow::comSetClick()
 {
+    if (closing) {
+        // Opening again does not wait for the last close: what it could not send is told.
+        master->endFlush(*this);
+        closePort();
+    }
     portName = form->comb_comName->currentText();
     baudRate = 115200;
     qDebug() << baudRate;
@@ -116,8 +121,14 @@ void MainWindow::comSetClick()
     } else if (portState == 1) {
         form->btn_comSet->setText(useEnglish ? QStringLiteral("ComClose")
                                              : QString::fromUtf8("串口关闭"));
-        com->comClose(portName);
         portState = 0;
+        // Commands still queued go out first; the port closes once they have, within a second.
+        if (master->beginFlush()) {
+            closing = true;
+            closingSince.start();
+        } else {
+            com->comClose(portName);
+        }
     }
 }
 
@@ -131,7 +142,7 @@ void MainWindow::readSerialData()
 
     // Examine the reply now rather than at the next tick, so the read-out follows the device a
     // tick sooner; the slot still counts its ticks as before.
-    if (master->examineNow(portState == 1))
+    if (master->examineNow(masterLineOpen()))
         refreshStatus();
 }
 

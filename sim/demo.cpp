@@ -145,5 +145,5 @@ int main(int argc, char *argv[])
     window.show();
     if (parser.isSet(openOption))
         QTimer::singleShot(0, openButton, &QPushButton::click);
-    return app.exec();
+    return window.run();
 }

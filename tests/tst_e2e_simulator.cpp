@@ -3,6 +3,8 @@
 #include "desktoplanguage.h"
 #include "dialogcatcher.h"
 #include "eventwait.h"
+#include "hcom.h"
+#include "logcapture.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
@@ -297,10 +299,22 @@ void tst_E2eSimulator::switchLd_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("power");
+    // 0 nothing more; 1 the port closed 20 ms after the click, opened again 2 s later; 2 the
+    // window closed 20 ms after the click; 3 the click right after the port was opened again;
+    // 4 a unit that never confirms, the port closed at once and opened again; 5 clicked five
+    // times at a unit that never confirms, the window closed at once
+    QTest::addColumn<int>("then");
 
     // 1600 at 0.5 hundredths per unit.
-    QTest::newRow("on") << false << "Work" << Green << "8.00";
-    QTest::newRow("off") << true << "Stop" << Red << "0.00";
+    QTest::newRow("on") << false << "Work" << Green << "8.00" << 0;
+    QTest::newRow("off") << true << "Stop" << Red << "0.00" << 0;
+    QTest::newRow("off, port closed 20 ms after") << true << "Stop" << Red << "0.00" << 1;
+    QTest::newRow("off, window closed 20 ms after") << true << "Stop" << Red << "0.00" << 2;
+    QTest::newRow("off, right after a reopen") << true << "Stop" << Red << "0.00" << 3;
+    QTest::newRow("off, never confirmed, port closed at once")
+        << true << "Stop" << Red << "0.00" << 4;
+    QTest::newRow("off five times, never confirmed, window closed at once")
+        << true << "Stop" << Red << "0.00" << 5;
 }
 
 void tst_E2eSimulator::switchLd()
@@ -309,19 +323,87 @@ void tst_E2eSimulator::switchLd()
     QFETCH(QString, state);
     QFETCH(QString, colour);
     QFETCH(QString, power);
+    QFETCH(int, then);
 
     Bench bench;
     QVERIFY(bench.start());
     bench.model().setCurrentSetting(1600);
     bench.model().setLdOn(startOn);
+    if (then >= 4)
+        bench.driver.faults().writeAnswer = QByteArray::fromHex("0103020708bbb2");
     bench.open();
     MainWindowForm &form = bench.form();
     // The panel shows the starting state first, so the change below is the command's doing.
     WAIT_COMPARE(form.ldState->text(), DesktopLanguage::shown(startOn ? "Work" : "Stop"));
     WAIT_COMPARE(bench.probe->deviceStatus().ldOnState, quint16(startOn ? 1 : 0));
+    if (then == 3) {
+        form.btn_comSet->click();
+        bench.waitTicks(5);
+        form.btn_comSet->click();
+    }
 
     DialogCatcher dialogs;
+    const auto closePort = [&] {
+        form.btn_comSet->click();
+        QCOMPARE(form.btn_comSet->text(), DesktopLanguage::shown("ComClose"));
+    };
     (startOn ? form.btnSetLdOff : form.btnSetLdOn)->click();
+    if (then == 1 || then == 4) {
+        if (then == 1)
+            bench.waitTicks(20);
+        closePort();
+        // From the click on, the panel takes no new command.
+        form.btnSetLdOn->click();
+        QCOMPARE(dialogs.texts(), QStringList{DesktopLanguage::shown("ComDevice Not Open!")});
+        dialogs.seen.clear();
+        QVERIFY(runUntil([&] { return !bench.probe->com().comIsOpen(); }, 2000));
+        QCOMPARE(writesIn(bench.driver), then == 4 ? ModbusMaster::MaxWriteSends : 1);
+        QCOMPARE(bench.model().ldWorking(), false);
+        const QStringList told{DesktopLanguage::shown("Command Not Confirmed!")};
+        WAIT_COMPARE(dialogs.texts(), then == 4 ? told : QStringList());
+        // Opened again later, nothing of the command goes out again.
+        bench.waitTicks(then == 1 ? 2000 : 100);
+        bench.open();
+        QVERIFY(bench.waitOnline());
+        bench.waitTicks(500);
+        QCOMPARE(writesIn(bench.driver), then == 4 ? ModbusMaster::MaxWriteSends : 1);
+        QCOMPARE(dialogs.texts(), then == 4 ? told : QStringList());
+        return;
+    }
+    if (then == 2 || then == 5) {
+        for (int i = 1; then == 5 && i < 5; ++i)
+            form.btnSetLdOff->click();
+        // As the panel's main runs it: the window goes, the commands still reach the unit.
+        LogCapture log;
+        bench.window->show();
+        QTimer::singleShot(then == 2 ? 20 : 0, bench.window.get(), &QWidget::close);
+        QCOMPARE(bench.window->run(), 0);
+        QCOMPARE(bench.model().ldWorking(), false);
+        QVERIFY(!bench.probe->com().comIsOpen());
+        QVERIFY(dialogs.seen.isEmpty());
+        if (then == 2) {
+            QCOMPARE(writesIn(bench.driver), 1);
+            return;
+        }
+        // Within the second, each write sent three times in turn, unconfirmed; the fifth
+        // cannot have gone out (its turn would come after 1200 ticks). How far the ticks got
+        // depends on the machine.
+        const QString frame = QStringLiteral("01 06 9c 4e 00 00 c7 8d");
+        const QStringList failures = log.debugLines().filter(QStringLiteral("write "));
+        QCOMPARE(failures.size(), 5);
+        QCOMPARE(failures.last(), QStringLiteral("write not sent ") + frame);
+        const int confirmedNot = failures.indexOf(QStringLiteral("write not sent ") + frame);
+        QVERIFY(confirmedNot >= 1);
+        QStringList expected;
+        for (int i = 0; i < 5; ++i)
+            expected << (i < confirmedNot ? QStringLiteral("write not confirmed ")
+                                          : QStringLiteral("write not sent ")) +
+                            frame;
+        QVERIFY(writesIn(bench.driver) >= ModbusMaster::MaxWriteSends * (confirmedNot - 1));
+        QVERIFY(writesIn(bench.driver) <= ModbusMaster::MaxWriteSends * confirmedNot);
+        QCOMPARE(failures, expected);
+        return;
+    }
     WAIT_COMPARE(bench.model().ldWorking(), !startOn);
     WAIT_COMPARE(form.ldState->text(), DesktopLanguage::shown(qPrintable(state)));
     QCOMPARE(form.ldState->styleSheet(), colour);

@@ -84,7 +84,10 @@ public:
     {
         sent.append({ticks, fromRaw(bytes, length)});
     }
-    void writeFailed(WriteFailure failure) override { failures.append(failure); }
+    void writeFailed(WriteFailure failure, const QueuedFrame &) override
+    {
+        failures.append(failure);
+    }
 
     PollTable table;
     std::unique_ptr<RegisterWriteQueue> queue{makeQueue()};
@@ -142,9 +145,13 @@ private Q_SLOTS:
     void writeOutcomes();
     void queuedFrameWaitsWithoutPending();
     void closedPortDoesNothing();
+    void flushAtClose_data();
+    void flushAtClose();
     void reopenContinuesSlot();
     void pollRowFunctions_data();
     void pollRowFunctions();
+    void noFrameAcrossAGap_data();
+    void noFrameAcrossAGap();
     void responseBufferLimit_data();
     void responseBufferLimit();
     void lateRepliesNeverReachAnotherRow_data();
@@ -327,6 +334,8 @@ void TestModbusMaster::repliesByFunction_data()
     // Not the answer to a one-register read, whatever their CRC says.
     QTest::newRow("another slave's reply") << withCrc("02 03 02 00 64") << no << false << 77;
     QTest::newRow("byte count 4") << withCrc("01 03 04 00 64 00 65") << no << false << 77;
+    QTest::newRow("byte count 4, 7 bytes") << withCrc("01 03 04 00 64") << no << false << 77;
+    QTest::newRow("another slave's exception") << withCrc("02 83 02") << no << false << 77;
     // The panel's own request heard back: set aside, and what follows it is the answer.
     QTest::newRow("echo alone") << Read40146 << no << false << 77;
     QTest::newRow("echo and reply") << Read40146 + readReply(100) << no << true << 100;
@@ -529,6 +538,8 @@ void TestModbusMaster::writeOutcomes_data()
     QTest::newRow("a poll reply instead") << 1 << readReply(5) << no << 1 << 3 << unconfirmed;
     QTest::newRow("another slave's copy")
         << 1 << withCrc("02 06 9C 4E 00 01") << no << 1 << 3 << unconfirmed;
+    QTest::newRow("another slave's exception")
+        << 1 << withCrc("02 86 02") << no << 1 << 3 << unconfirmed;
     // The driver's copy found among glitch bytes, or whole once its rest has come.
     QTest::newRow("two copies in one burst") << 1 << LdOnFrame + LdOnFrame << no << 1 << 1 << none;
     QTest::newRow("copy between glitch bytes")
@@ -545,8 +556,9 @@ void TestModbusMaster::writeOutcomes_data()
                                             << LdOnFrame.mid(5) + hex("FF") << 1 << 1 << none;
     QTest::newRow("echo cut, nothing more")
         << 2 << LdOnFrame.left(5) << LdOnFrame.mid(5) << 1 << 3 << unconfirmed;
-    // Before the line is known a lone copy may be the echo: never taken for the driver's.
-    QTest::newRow("unknown line, one copy") << 0 << LdOnFrame << no << 1 << 3 << unconfirmed;
+    // Before the line is known a lone copy may be the driver's: not sent again, not failed.
+    QTest::newRow("unknown line, one copy") << 0 << LdOnFrame << no << 1 << 1 << none;
+    QTest::newRow("unknown line, two copies") << 0 << LdOnFrame << LdOnFrame << 1 << 1 << none;
     QTest::newRow("line learnt while the write waits") << 3 << LdOnFrame << no << 1 << 1 << none;
 }
 
@@ -624,25 +636,96 @@ void TestModbusMaster::closedPortDoesNothing()
     bench.tick();
     QCOMPARE(int(bench.deviceOnline), 1);
     bench.master.queueWrite(RegisterMap::LdSwitch, 0);
+    bench.master.queueWrite(RegisterMap::LdSwitch, 1);
     bench.tick(50);
     bench.deliver(readReply(200));
 
+    // Closed without a flush: nothing queued waits for the next open, and the operator is told.
     bench.portOpen = false;
     bench.tick(1000);
     QCOMPARE(bench.sent.size(), 1);
-    QCOMPARE(int(bench.writeDelay), 50);
-    QCOMPARE(int(bench.writePending), 1);
-    QVERIFY(!bench.queue->isEmpty());
+    QCOMPARE(bench.failures, QList<WriteFailure>({WriteFailure::NotSent, WriteFailure::NotSent}));
+    QVERIFY(bench.queue->isEmpty());
+    QCOMPARE(int(bench.writePending), 0);
     QCOMPARE(int(bench.response.ready), 1);
     QCOMPARE(int(bench.table.phase), 8);
     QCOMPARE(int(bench.deviceOnline), 1);
 
-    // Re-opened, the delay carries on from 50.
+    // Re-opened, only polls go out.
     bench.portOpen = true;
-    const int reopened = bench.ticks;
-    tickCapturingStdout(bench, 50);
-    QCOMPARE(bench.sent.size(), 2);
-    QCOMPARE(bench.sent.last().tick, reopened + 50);
+    bench.tick(500);
+    for (const Bench::Sent &sent : bench.sent)
+        QCOMPARE(sent.bytes.at(1), '\x03');
+}
+
+void TestModbusMaster::flushAtClose_data()
+{
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<QByteArray>("answer"); // 5 ticks after every send; empty: none
+    QTest::addColumn<bool>("lineKnown");
+    QTest::addColumn<bool>("sentBefore");      // the first write's first send came before the flush
+    QTest::addColumn<QList<int>>("sendTicks"); // after the flush began
+    QTest::addColumn<QList<int>>("failures");
+    QTest::addColumn<int>("over"); // the tick, after the flush began, when it was over
+
+    const int nc = int(WriteFailure::NotConfirmed);
+    const int ns = int(WriteFailure::NotSent);
+    const QByteArray no;
+    QTest::newRow("one, confirmed")
+        << 1 << LdOnFrame << true << false << QList<int>{1} << QList<int>{} << 7;
+    QTest::newRow("three, each sent once the last is confirmed")
+        << 3 << LdOnFrame << true << false << QList<int>{1, 7, 13} << QList<int>{} << 19;
+    QTest::newRow("one, never answered")
+        << 1 << no << true << false << QList<int>{1, 101, 201} << QList<int>{nc} << 301;
+    QTest::newRow("sent before, keeps its pace")
+        << 1 << no << true << true << QList<int>{60, 160} << QList<int>{nc} << 260;
+    QTest::newRow("five, never answered: a second, then dropped")
+        << 5 << no << true << false << QList<int>{1, 101, 201, 301, 401, 501, 601, 701, 801, 901}
+        << QList<int>{nc, nc, nc, nc, ns} << 1000;
+    QTest::newRow("unknown line, one copy")
+        << 1 << LdOnFrame << false << false << QList<int>{1} << QList<int>{} << 101;
+}
+
+void TestModbusMaster::flushAtClose()
+{
+    QFETCH(int, writes);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, lineKnown);
+    QFETCH(bool, sentBefore);
+    QFETCH(QList<int>, sendTicks);
+    QFETCH(QList<int>, failures);
+    QFETCH(int, over);
+
+    Bench bench;
+    if (lineKnown)
+        bench.learnLine(false);
+    for (int i = 0; i < writes; ++i)
+        bench.master.queueWrite(RegisterMap::LdSwitch, 1);
+    tickCapturingStdout(bench, sentBefore ? 140 : 10);
+    QVERIFY(bench.master.beginFlush());
+    const int begun = bench.ticks;
+    QList<int> sent;
+    int overAt = -1;
+    for (int t = 0; t < 1100 && overAt < 0; ++t) {
+        const int before = bench.sent.size();
+        tickCapturingStdout(bench, 1);
+        if (bench.sent.size() > before) { // writes only, no poll
+            QCOMPARE(bench.sent.last().bytes, LdOnFrame);
+            sent.append(bench.ticks - begun);
+        }
+        // Heard on the tick after.
+        if (!answer.isEmpty() && !sent.isEmpty() && bench.ticks - begun == sent.last() + 5)
+            bench.deliver(answer);
+        if (!bench.master.flushing())
+            overAt = bench.ticks - begun;
+    }
+    QCOMPARE(sent, sendTicks);
+    QCOMPARE(overAt, over);
+    QVERIFY(bench.queue->isEmpty());
+    QList<int> failed;
+    for (WriteFailure failure : std::as_const(bench.failures))
+        failed.append(int(failure));
+    QCOMPARE(failed, failures);
 }
 
 void TestModbusMaster::reopenContinuesSlot()
@@ -698,6 +781,42 @@ void TestModbusMaster::pollRowFunctions()
     QCOMPARE(bench.sent.size(), 3);
     for (const Bench::Sent &sent : bench.sent)
         QCOMPARE(sent.bytes, frame);
+}
+
+void TestModbusMaster::noFrameAcrossAGap_data()
+{
+    QTest::addColumn<int>("loss"); // 0 none, 1 overwritten, 2 dropped for its size, 3 so while
+                                   // the first burst waits
+    QTest::addColumn<bool>("credited");
+
+    QTest::newRow("nothing lost") << 0 << true;
+    QTest::newRow("a burst overwritten between") << 1 << false;
+    QTest::newRow("a burst dropped for its size between") << 2 << false;
+    QTest::newRow("dropped while the first waits") << 3 << false;
+}
+
+void TestModbusMaster::noFrameAcrossAGap()
+{
+    QFETCH(int, loss);
+    QFETCH(bool, credited);
+
+    // Joined, the bytes either side of the lost echo make a well-formed reply that never was.
+    Bench bench;
+    bench.tickUntilSent();
+    bench.tick(5);
+    bench.deliver(hex("01 03 02"));
+    if (loss != 3)
+        bench.tick();
+    if (loss == 1)
+        bench.deliver(Read40146);
+    if (loss >= 2)
+        bench.deliver(QByteArray(ResponseBuffer::MaxStored + 1, '\x5A'));
+    if (loss == 3)
+        bench.tick();
+    bench.deliver(hex("63 01 51 74"));
+    bench.tick();
+    QCOMPARE(bench.table.entries[0].heard, credited);
+    QCOMPARE(int(bench.table.cursor), credited ? 1 : 0);
 }
 
 void TestModbusMaster::responseBufferLimit_data()

@@ -240,14 +240,21 @@ void TestWriteQueueWindow::writeFailureWarnsAfterTheTick_data()
     QTest::addColumn<QByteArray>("answer"); // empty: none
     QTest::addColumn<int>("ticks");         // until the frame leaves the queue
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("writes"); // queued; more than one only where the port closes first
 
     const QByteArray refusal = withCrc("01 86 02");
-    QTest::newRow("refused") << 1 << refusal << 101 << QStringLiteral("Command Refused!");
-    QTest::newRow("refused, Chinese") << 0 << refusal << 101 << QString::fromUtf8("命令被拒绝!");
+    QTest::newRow("refused") << 1 << refusal << 101 << QStringLiteral("Command Refused!") << 1;
+    QTest::newRow("refused, Chinese")
+        << 0 << refusal << 101 << QString::fromUtf8("命令被拒绝!") << 1;
     QTest::newRow("not confirmed")
-        << 1 << QByteArray() << 400 << QStringLiteral("Command Not Confirmed!");
+        << 1 << QByteArray() << 400 << QStringLiteral("Command Not Confirmed!") << 1;
     QTest::newRow("not confirmed, Chinese")
-        << 0 << QByteArray() << 400 << QString::fromUtf8("命令未确认!");
+        << 0 << QByteArray() << 400 << QString::fromUtf8("命令未确认!") << 1;
+    // Closed before the delay ran out: one warning for all that the close dropped.
+    QTest::newRow("not sent") << 1 << QByteArray() << 50 << QStringLiteral("Command Not Sent!")
+                              << 3;
+    QTest::newRow("not sent, Chinese")
+        << 0 << QByteArray() << 50 << QString::fromUtf8("命令未发送!") << 1;
 }
 
 void TestWriteQueueWindow::writeFailureWarnsAfterTheTick()
@@ -256,16 +263,22 @@ void TestWriteQueueWindow::writeFailureWarnsAfterTheTick()
     QFETCH(QByteArray, answer);
     QFETCH(int, ticks);
     QFETCH(QString, text);
+    QFETCH(int, writes);
 
     probe->useEnglish() = useEnglish;
     probe->portState() = 1;
-    probe->queueRegisterWrite(RegisterMap::LdSwitch, 1);
+    for (int i = 0; i < writes; ++i)
+        probe->queueRegisterWrite(RegisterMap::LdSwitch, 1);
     DialogCatcher catcher;
     {
         StdoutCapture capture; // the trace of each send
         for (int i = 1; i <= ticks; ++i) {
             if (i == 101 && !answer.isEmpty())
                 probe->storeResponse(raw(answer), quint16(answer.size()));
+            probe->masterStep();
+        }
+        if (ticks < WriteInFlight::DelayTicks) {
+            probe->portState() = 0;
             probe->masterStep();
         }
     }
@@ -276,6 +289,8 @@ void TestWriteQueueWindow::writeFailureWarnsAfterTheTick()
     QVERIFY(!QApplication::activeModalWidget());
     QTRY_COMPARE(catcher.seen.size(), 1);
     QCOMPARE(catcher.seen.first().text, text);
+    QTest::qWait(50);
+    QCOMPARE(catcher.seen.size(), 1);
 }
 
 // The poll request and the queued write leave through the channel byte for byte.

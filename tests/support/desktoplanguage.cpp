@@ -20,6 +20,8 @@ const char *const Texts[][2] = {
     {"ComClose", "串口关闭"},
     {"Device Not Online", "设备不在线!"},
     {"Device Not Online!", "设备不在线!"},
+    {"ComDevice Not Open!", "没有打开设备串口!"},
+    {"Command Not Confirmed!", "命令未确认!"},
 };
 
 } // namespace
