@@ -31,11 +31,11 @@ BUILD_PACKAGES=(cmake make g++ "${QT_PACKAGES[@]}" clang-format fonts-paratype f
 # fc-list: the bundled-font test first makes sure the system's copy is hidden.
 TEST_PACKAGES=(libmodbus-dev pkg-config mbpoll xvfb xauth clang libclang-rt-dev valgrind
     fontconfig)
-# scripts/build-windows: the Windows compiler, the zip, and for the installer wixl (the MSI) and
-# rsvg-convert and icotool (its icon); with --wine, a virtual display, the CJK font, and for the
-# serial runs socat's pseudo-terminal pairs and the compiler of the preloaded modem-line shim.
-# Wine itself comes from scripts/lib/wine.sh.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip wixl librsvg2-bin icoutils)
+# scripts/build-windows: the Windows compiler, the zip, and for the installer wixl (the MSI),
+# msitools (to mend its upgrade table) and rsvg-convert and icotool (its icon); with --wine, a
+# virtual display, the CJK font, and for the serial runs socat's pseudo-terminal pairs and the
+# compiler of the preloaded modem-line shim. Wine itself comes from scripts/lib/wine.sh.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip wixl msitools librsvg2-bin icoutils)
 WINE_PACKAGES=(xvfb fonts-wqy-zenhei socat gcc libc6-dev)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries; help2man
 # makes the manual pages.
