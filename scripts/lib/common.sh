@@ -31,10 +31,11 @@ BUILD_PACKAGES=(cmake make g++ "${QT_PACKAGES[@]}" clang-format fonts-paratype f
 # fc-list: the bundled-font test first makes sure the system's copy is hidden.
 TEST_PACKAGES=(libmodbus-dev pkg-config mbpoll xvfb xauth clang libclang-rt-dev valgrind
     fontconfig)
-# scripts/build-windows: the Windows compiler and the zip; with --wine, a virtual display, the CJK
-# font, and for the serial runs socat's pseudo-terminal pairs and the compiler of the preloaded
-# modem-line shim. Wine itself comes from scripts/lib/wine.sh.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip)
+# scripts/build-windows: the Windows compiler, the zip, and for the installer wixl (the MSI),
+# msitools (to mend its upgrade table) and rsvg-convert and icotool (its icon); with --wine, a
+# virtual display, the CJK font, and for the serial runs socat's pseudo-terminal pairs and the
+# compiler of the preloaded modem-line shim. Wine itself comes from scripts/lib/wine.sh.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix xz-utils zip unzip wixl msitools librsvg2-bin icoutils)
 WINE_PACKAGES=(xvfb fonts-wqy-zenhei socat gcc libc6-dev)
 # scripts/package: dpkg-shlibdeps finds the package's dependencies from the binaries; help2man
 # makes the manual pages.
@@ -53,11 +54,13 @@ ensure_packages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
+    # Other builds on the machine may be installing too: wait for their apt to finish.
     if [ $_apt_updated -eq 0 ]; then
-        $sudo apt-get update -qq
+        $sudo apt-get update -qq -o DPkg::Lock::Timeout=300
         _apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=300 "${missing[@]}"
 }
 
 # Configure $1 (default $BUILD_DIR) with any extra CMake arguments.
@@ -81,4 +84,30 @@ build_targets() {
     shift
     configure_tree "$dir"
     cmake --build "$dir" -j"$(nproc)" --target "$@"
+}
+
+# Fails, naming them, if programs built in the tree $1 are still running: a test run must end
+# everything it started. A program is the tree's when the file it runs from (/proc/PID/exe) is
+# in the tree; a process that is only ending (a zombie) has none. Those found are ended too, so a
+# failed run leaves nothing behind either.
+none_left_running() {
+    local dir pid exe left=()
+    dir=$(cd "$1" && pwd -P)
+    # A program just sent its signal may take a moment to go.
+    for _ in $(seq 50); do
+        left=()
+        for pid in /proc/[0-9]*; do
+            pid=${pid#/proc/}
+            exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+            [[ $exe == "$dir"/* ]] && left+=("$pid")
+        done
+        [ ${#left[@]} -eq 0 ] && return 0
+        sleep 0.1
+    done
+    echo "still running after the tests, started from $dir:" >&2
+    for pid in "${left[@]}"; do
+        echo "  $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+    done
+    kill "${left[@]}" 2>/dev/null || true
+    return 1
 }
