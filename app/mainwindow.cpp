@@ -119,6 +119,7 @@ void MainWindow::m_timerEvent()
 {
     masterStep();
     refreshStatus();
+    showDiagnosis();
 }
 
 void MainWindow::refreshStatus()

@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "devicestatus.h"
+#include "linediagnosis.h"
 #include "modbusmaster.h"
 #include "polltable.h"
 #include "registerwritequeue.h"
@@ -75,6 +76,11 @@ private:
     void queueRegisterWrite(int reg, int value);
     void refreshStatus();
     StatusDisplay::Reading reading(int row, bool lineOpen) const;
+    // Why the read-outs stay empty, in the tooltips; the failed open and the ports not listed.
+    void showDiagnosis();
+    QString lineReasonText(const LineDiagnosis::Verdict &verdict) const;
+    void showOpenFailure();
+    void showRefusedPorts();
 
     // MasterLink: the master's frames go out through the channel.
     int sendReadRequest(int slave, int reg) override;
@@ -119,6 +125,13 @@ private:
     // The one master, over the state above; made once the poll table is filled.
     std::unique_ptr<ModbusMaster> master;
     StatusDisplay statusDisplay;
+    LineDiagnosis lineDiagnosis;
+    static constexpr int ReadoutCount = 5;
+    quint32 diagnosedAnswers = 0;
+    qint32 diagnosedPortState = -1;
+    quint32 diagnosisTicks = 0;
+    LineDiagnosis::Verdict shownVerdict;
+    int shownReadouts[ReadoutCount] = {-1, -1, -1, -1, -1};
 };
 
 #endif // MAINWINDOW_H

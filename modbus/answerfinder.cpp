@@ -61,6 +61,7 @@ AnswerFinder::Frame AnswerFinder::next(bool lineMayEcho)
             length = ValueLength;
         } else if (isException(at)) {
             frame.kind = Kind::Exception;
+            frame.value = bytes[at + 2];
             length = ExceptionLength;
         } else {
             continue;

@@ -40,7 +40,7 @@ public:
     struct Frame
     {
         Kind kind = Kind::None;
-        quint16 value = 0; // Value only
+        quint16 value = 0; // Value: the register's; Exception: its code
     };
 
     // Forgets every byte heard.

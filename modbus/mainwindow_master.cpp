@@ -32,17 +32,20 @@ void MainWindow::closePort()
 int MainWindow::sendReadRequest(int slave, int reg)
 {
     const RtuFrame::Request frame = RtuFrame::readRequest(slave, reg);
+    lineDiagnosis.sent(frame.data(), RtuFrame::RequestLength);
     return com->comWrite(frame.data(), RtuFrame::RequestLength);
 }
 
 int MainWindow::sendWriteRequest(int slave, int reg, int value)
 {
     const RtuFrame::Request frame = RtuFrame::writeRequest(slave, reg, value);
+    lineDiagnosis.sent(frame.data(), RtuFrame::RequestLength);
     return com->comWrite(frame.data(), RtuFrame::RequestLength);
 }
 
 void MainWindow::writeFrame(const quint8 *bytes, quint16 length)
 {
+    lineDiagnosis.sent(bytes, length);
     com->comWrite(bytes, length);
 }
 

@@ -27,6 +27,7 @@ void ModbusMaster::recordReading(int row, quint16 value)
     PollEntry &entry = pollTable.entries[row];
     entry.value = value;
     entry.heard = true;
+    refusedWith[row] = 0;
     readAt[row] = now;
     readSinceOpen[row] = true;
 }
@@ -112,6 +113,7 @@ void ModbusMaster::serveQueue(MasterLink &link)
         if (writes.takeAnswer(echo != LineEcho::NoEcho, link) != WriteInFlight::Answer::None) {
             lastAnswer = now;
             deviceOnline = 1;
+            ++answers;
             if (writes.isEmpty())
                 return;
         }
@@ -251,8 +253,11 @@ void ModbusMaster::examine()
 
         lastAnswer = now;
         deviceOnline = 1;
+        ++answers;
         if (frame.kind == AnswerFinder::Kind::Value)
             recordReading(pollTable.cursor, frame.value);
+        else if (frame.kind == AnswerFinder::Kind::Exception && read)
+            refusedWith[pollTable.cursor] = quint8(frame.value);
         // Answered with nothing before it: the line does not echo, unless it has shown it does.
         if (read && rowAnswers.echoDue() && echo == LineEcho::Unknown)
             echo = LineEcho::NoEcho;

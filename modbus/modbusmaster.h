@@ -110,6 +110,11 @@ public:
     quint32 outstandingReads() const { return readsOut; }
     quint32 slowestAnswerTicks() const { return slowestAnswer; }
 
+    // Answers taken since construction, of any kind; tells the line's diagnosis one came.
+    quint32 answersTaken() const { return answers; }
+    // The exception code of the row's last answer, 0 when it answered with a value.
+    quint8 refusal(int row) const { return refusedWith[row]; }
+
     enum class LineEcho { Unknown, Echoes, NoEcho };
     LineEcho lineEcho() const { return echo; }
 
@@ -156,6 +161,8 @@ private:
     quint16 unexaminedLength = 0;
     LineEcho echo = LineEcho::Unknown;
 
+    quint32 answers = 0;
+    quint8 refusedWith[PollTable::Capacity] = {};
     quint64 readAt[PollTable::Capacity] = {};
     bool readSinceOpen[PollTable::Capacity] = {};
 };

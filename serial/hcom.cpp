@@ -23,13 +23,18 @@ QStringList systemPortNames()
 
 // A port that cannot be opened (held by another program, no access) is not offered. The trial
 // uses a port object of its own: the channel's may be open on the operator's port.
-bool opensReadOnly(const QString &name)
+QString readOnlyOpenError(const QString &name)
 {
     QSerialPort port(name);
     if (!port.open(QIODevice::ReadOnly))
-        return false;
+        return port.errorString();
     port.close();
-    return true;
+    return QString();
+}
+
+bool opensReadOnly(const QString &name)
+{
+    return readOnlyOpenError(name).isEmpty();
 }
 
 } // namespace
@@ -54,19 +59,32 @@ QStringList Hcom::comPortList()
 QStringList Hcom::comPortList(const QStringList &listed)
 {
     QStringList names;
+    refused.clear();
     const QStringList present = portSource.names();
     for (const QString &name : present) {
         // Opening a port toggles its modem lines, which some devices act on: a port already
         // offered is not tried again.
-        if (listed.contains(name) || portSource.opens(name))
+        if (listed.contains(name)) {
             names.append(name);
+            continue;
+        }
+        if (!portSource.openError) {
+            if (portSource.opens(name))
+                names.append(name);
+            continue;
+        }
+        const QString error = portSource.openError(name);
+        if (error.isEmpty())
+            names.append(name);
+        else
+            refused.append(Refused{name, error});
     }
     return names;
 }
 
 PortSource Hcom::systemPorts()
 {
-    return PortSource{systemPortNames, opensReadOnly};
+    return PortSource{systemPortNames, opensReadOnly, readOnlyOpenError};
 }
 
 void Hcom::setPortSource(PortSource source)
@@ -82,8 +100,11 @@ bool Hcom::comOpen(QString name, ComSettings settings)
     if (!rxTimer)
         rxTimer = new QTimer;
 
-    if (!serialPort->open(QIODevice::ReadWrite))
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        openError = serialPort->errorString();
         return false;
+    }
+    openError.clear();
     serialPort->clearError();
 
     serialPort->setBaudRate(settings.baudRate, QSerialPort::AllDirections);

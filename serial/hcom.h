@@ -26,6 +26,8 @@ struct PortSource
 {
     std::function<QStringList()> names;
     std::function<bool(const QString &)> opens;
+    // Where set, takes the place of opens: empty when the port opens, else why it did not.
+    std::function<QString(const QString &)> openError = nullptr;
 };
 
 // The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
@@ -49,7 +51,16 @@ public:
     void setPortSource(PortSource source);
     // The system's serial ports, tried read-only: where every channel looks unless told otherwise.
     static PortSource systemPorts();
+    // The ports the last listing found but could not open, and why (the port's own error text).
+    struct Refused
+    {
+        QString name;
+        QString reason;
+    };
+    const QList<Refused> &comRefusedPorts() const { return refused; }
     bool comOpen(QString name, ComSettings settings);
+    // Why the last comOpen failed, in the serial port's words; empty after one that opened.
+    QString comOpenError() const { return openError; }
     int comClose(QString name);
     int comWrite(const quint8 *data, quint16 length);
     // False once closed, by comClose or because the line went away.
@@ -68,6 +79,8 @@ private:
 
     QSerialPort *serialPort = nullptr;
     PortSource portSource;
+    QList<Refused> refused;
+    QString openError;
     QByteArray pendingBytes;
     QTimer *rxTimer = nullptr;
     BurstAssembler rx; // rxState, idleTicks, rxCount, rxBuffer

@@ -49,6 +49,7 @@ void MainWindow::setUpPortSelection()
     portList = com->comPortList();
     for (const QString &name : std::as_const(portList))
         form->comb_comName->addItem(name);
+    showRefusedPorts();
     portState = 0;
     // An adapter plugged in after start-up shows up the next time the list is opened.
     form->comb_comName->installEventFilter(this);
@@ -76,6 +77,7 @@ void MainWindow::refreshPortList()
     for (int i = 0; i < box->count(); ++i)
         listed << box->itemText(i);
     const QStringList present = com->comPortList(listed);
+    showRefusedPorts();
     const QString selected = box->currentText();
     // The open port stays while the panel holds it, even when the system no longer reports it.
     const QString held = portState == 1 ? portName : QString();
@@ -115,8 +117,11 @@ void MainWindow::comSetClick()
             form->btn_comSet->setText(useEnglish ? QStringLiteral("ComOpen")
                                                  : QString::fromUtf8("串口已打开"));
             portState = 1;
+            form->btn_comSet->setToolTip(QString());
+            lineDiagnosis.opened();
         } else {
             qDebug().noquote() << QStringLiteral("open err") + portName;
+            showOpenFailure();
         }
     } else if (portState == 1) {
         form->btn_comSet->setText(useEnglish ? QStringLiteral("ComClose")
@@ -148,5 +153,6 @@ void MainWindow::readSerialData()
 
 void MainWindow::storeResponse(const quint8 *bytes, quint16 length)
 {
+    lineDiagnosis.heard(bytes, length);
     responseBuffer.store(bytes, length);
 }

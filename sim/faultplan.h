@@ -27,6 +27,12 @@ public:
     int byteGapMs = 0; // every byte of a reply a write of its own, this far apart: a slow UART
     // Non-empty: a unit that takes every write but answers it with these bytes, not its copy.
     QByteArray writeAnswer;
+    // Nonzero: every reply comes from this slave address, as from a unit set to another address
+    // that answers whatever it is asked.
+    int answerSlave = 0;
+    // Nonzero: every reply as a port at 115200 baud hears a unit sending at this rate: bytes
+    // that never form a frame.
+    int answerBaud = 0;
     bool silent = false; // take no notice of anything on the line
     // The line hears every request back, as a two-wire RS-485 adapter does: by turns in the
     // reply's burst and in one of its own, well ahead of the reply.
@@ -50,6 +56,9 @@ public:
     };
 
     explicit FaultPlan(quint32 seed = 1) : rng(seed) {}
+
+    // The bytes a UART at receiverBaud (8N1) makes of bytes sent back to back at senderBaud.
+    static QByteArray heardAt(const QByteArray &bytes, int senderBaud, int receiverBaud);
 
     // What goes on the line for this reply. Advances the reply counter.
     Shaped shape(const QByteArray &reply);

@@ -50,6 +50,9 @@ public:
     // LD power in hundredths per unit of current while the LD works.
     void setPowerSlope(double hundredthsPerUnit) { powerSlope = hundredthsPerUnit; }
     void setSeed(quint32 seed) { rng.seed(seed); }
+    // A unit whose firmware lacks this register: reads of it get IllegalDataAddress.
+    void setRefusedRead(int reg) { refusedRead = reg; }
+    bool refusesRead(quint16 reg) const { return reg == refusedRead; }
 
     quint16 maximumCurrent() const { return maxCurrent; }
     bool ldWorking() const { return ldSwitch == 1; }
@@ -82,6 +85,7 @@ private:
     double noiseAmplitude = 3.0;
     double noise = 0.0;
     double powerSlope = 0.5;
+    int refusedRead = -1;
     std::mt19937 rng;
 };
 

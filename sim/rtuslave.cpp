@@ -200,7 +200,8 @@ QByteArray RtuSlave::answer(Exchange &exchange, const QByteArray &frame)
         } else {
             for (int i = 0; i < count && code == ModbusException::None; ++i) {
                 const int reg = exchange.reg + i;
-                if (reg > 0xFFFF || !LdDriverModel::hasRegister(quint16(reg)))
+                if (reg > 0xFFFF || !LdDriverModel::hasRegister(quint16(reg)) ||
+                    model.refusesRead(quint16(reg)))
                     code = ModbusException::IllegalDataAddress;
             }
         }

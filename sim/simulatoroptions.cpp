@@ -93,6 +93,21 @@ SimulatorOptions::SimulatorOptions(SimulatedDriver &driver)
                 "Line: send the bytes of each reply this many ms apart, as a slow UART does.",
                 "ms"),
          0, 1000, [&faults](double v) { faults.byteGapMs = int(v); }},
+        {option("refuse-read",
+                "Fault: answer every read of this register with exception 02 (illegal data "
+                "address), as a unit whose firmware lacks it.",
+                "reg"),
+         0, 65535, [&model](double v) { model.setRefusedRead(int(v)); }},
+        {option("answer-slave",
+                "Line: answer every request, for whatever slave, from this slave address, as a "
+                "unit set to another address would if it answered them all.",
+                "n"),
+         1, 247, [&faults](double v) { faults.answerSlave = int(v); }},
+        {option("answer-baud",
+                "Line: every reply as the panel's port (115200 baud) hears a unit sending at "
+                "this rate, e.g. 9600: bytes that never form a Modbus frame.",
+                "baud"),
+         50, 4000000, [&faults](double v) { faults.answerBaud = int(v); }},
         {option("gap", "Silent interval that ends a request of unknown length (default 2).", "ms"),
          1, 1000, [&driver](double v) { driver.slave().setGapMs(int(v)); }},
         {option("seed", "Seed of the noise and of the random faults (default 1).", "n"), 0,

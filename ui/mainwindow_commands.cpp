@@ -22,7 +22,11 @@ bool MainWindow::refuseWhileOffline(const QString &english)
 {
     if (deviceOnline != 0)
         return false;
-    warn(english, notOnlineChinese());
+    // Why the driver has not answered goes with the refusal.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    useEnglish ? english : notOnlineChinese(), QMessageBox::Ok, this);
+    box.setInformativeText(lineReasonText(lineDiagnosis.verdict()));
+    box.exec();
     return true;
 }
 

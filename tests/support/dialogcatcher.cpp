@@ -25,6 +25,7 @@ void DialogCatcher::poll()
     Seen s;
     s.title = box->windowTitle();
     s.text = box->text();
+    s.informativeText = box->informativeText();
     s.icon = box->icon();
     s.buttons = box->standardButtons();
     s.hasDefaultButton = box->defaultButton() != nullptr;

@@ -16,6 +16,7 @@ public:
     {
         QString title;
         QString text;
+        QString informativeText;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
         bool hasDefaultButton = false;
