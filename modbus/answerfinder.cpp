@@ -4,16 +4,10 @@
 
 #include <cstring>
 
-namespace {
-
-constexpr quint8 ExceptionBit = 0x80;
-// Slave, function | 0x80, exception code, CRC.
-constexpr int ExceptionLength = 5;
-// Slave, 03, byte count, value high, value low, CRC.
-constexpr int ValueLength = 7;
-constexpr quint8 ValueByteCount = 2;
-
-} // namespace
+using RtuFrame::ExceptionBit;
+using RtuFrame::ExceptionLength;
+using RtuFrame::ValueByteCount;
+using RtuFrame::ValueLength;
 
 void AnswerFinder::clear()
 {

@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr int ExceptionLength = 5;
-constexpr int ValueLength = 7;
-constexpr int WriteLength = 8;
-constexpr quint8 ExceptionBit = 0x80;
+using RtuFrame::ExceptionBit;
+using RtuFrame::ExceptionLength;
+using RtuFrame::ValueLength;
+constexpr int WriteLength = RtuFrame::RequestLength;
 constexpr quint8 MaxSlaveAddress = 247;
 
 } // namespace
@@ -112,8 +112,8 @@ int LineDiagnosis::frameAt(const quint8 *bytes, int count, int at, bool &ownRequ
     if (left < ExceptionLength || p[0] == 0 || p[0] > MaxSlaveAddress)
         return 0;
     const quint8 function = p[1];
-    if (left >= ValueLength && function == RegisterMap::FunctionReadHolding && p[2] == 2 &&
-        RtuFrame::passesCrc(p, ValueLength))
+    if (left >= ValueLength && function == RegisterMap::FunctionReadHolding &&
+        p[2] == RtuFrame::ValueByteCount && RtuFrame::passesCrc(p, ValueLength))
         return ValueLength;
     if (left >= WriteLength && function == RegisterMap::FunctionWriteSingle &&
         RtuFrame::passesCrc(p, WriteLength))
