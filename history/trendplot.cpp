@@ -188,7 +188,7 @@ QRect TrendPlot::upperPane() const
     const QFontMetrics metrics = fontMetrics();
     const int axis = metrics.horizontalAdvance(QStringLiteral("00000.0")) + 8;
     const int legend = metrics.height() + 8;
-    const int paneHeight = std::max(20, (height() - 2 * legend - metrics.height() - 10) / 2);
+    const int paneHeight = std::max(20, (height() - 3 * legend - metrics.height() - 6) / 2);
     return QRect(axis, legend, std::max(20, width() - 2 * axis), paneHeight);
 }
 
@@ -286,7 +286,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
     const QColor grid(225, 225, 225);
     const QColor ink(60, 60, 60);
     auto valueAxis = [&](const QRect &pane, const Range &range, double scale, bool right,
-                         bool drawGrid) {
+                         bool drawGrid, const QColor &color) {
         const double step = niceStep((range.high - range.low) / scale /
                                      std::max(2, pane.height() / (metrics.height() * 2)));
         const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
@@ -297,16 +297,17 @@ void TrendPlot::paintEvent(QPaintEvent *)
                 painter.setPen(grid);
                 painter.drawLine(pane.left(), y, pane.right(), y);
             }
-            painter.setPen(ink);
+            painter.setPen(color);
             const QString label = QString::number(v, 'f', decimals);
             const int width = metrics.horizontalAdvance(label);
             painter.drawText(right ? pane.right() + 4 : pane.left() - 4 - width,
                              y + metrics.ascent() / 2, label);
         }
     };
-    valueAxis(upper, temperature, 100, false, true);
-    valueAxis(lower, power, 100, false, true);
-    valueAxis(lower, current, 1, true, false);
+    // Each lower axis in its series' colour: the power on the left, the currents on the right.
+    valueAxis(upper, temperature, 100, false, true, ink);
+    valueAxis(lower, power, 100, false, true, PlotSeries[2].color);
+    valueAxis(lower, current, 1, true, false, PlotSeries[3].color);
 
     // The time axis, in the desktop's local time.
     {
@@ -331,19 +332,39 @@ void TrendPlot::paintEvent(QPaintEvent *)
             painter.setPen(grid);
             painter.drawLine(x, upper.top(), x, upper.bottom());
             painter.drawLine(x, lower.top(), x, lower.bottom());
-            painter.setPen(ink);
             const QString label = QDateTime::fromMSecsSinceEpoch(wall).toString(format);
-            painter.drawText(x - metrics.horizontalAdvance(label) / 2,
-                             lower.bottom() + 4 + metrics.ascent(), label);
+            const int left = x - metrics.horizontalAdvance(label) / 2;
+            if (left + metrics.horizontalAdvance(label) > lower.right() + 8)
+                continue; // under the right axis' labels
+            painter.setPen(ink);
+            painter.drawText(left, lower.bottom() + 4 + metrics.ascent(), label);
         }
     }
 
-    // The commands, each a marker coloured by its outcome.
-    for (const BenchEvent &event : history.events(from, to)) {
+    // The commands: one marker each, where it was given, coloured by what became of it last.
+    struct Marker
+    {
+        int command;
+        qint64 at;
+        BenchEvent::Outcome outcome;
+    };
+    std::vector<Marker> markers;
+    for (const BenchEvent &event : history.events(from - MarkerReachMs, to)) {
         if (event.kind != BenchEvent::Kind::Command)
             continue;
-        const int x = xAt(event.monoMs);
-        const QColor color = outcomeColor(event.outcome);
+        auto same = std::find_if(markers.begin(), markers.end(), [&](const Marker &marker) {
+            return event.command != 0 && marker.command == event.command;
+        });
+        if (same != markers.end())
+            same->outcome = event.outcome;
+        else
+            markers.push_back(Marker{event.command, event.monoMs, event.outcome});
+    }
+    for (const Marker &marker : markers) {
+        if (marker.at < from)
+            continue;
+        const int x = xAt(marker.at);
+        const QColor color = outcomeColor(marker.outcome);
         painter.setPen(QPen(color, 1, Qt::DotLine));
         painter.drawLine(x, upper.top(), x, upper.bottom());
         painter.drawLine(x, lower.top(), x, lower.bottom());
@@ -418,19 +439,25 @@ void TrendPlot::paintEvent(QPaintEvent *)
     }
     legend(x, lower.top() - metrics.height() / 2 - 4, WorkingShade, Qt::SolidLine,
            text(english, "LD working", "LD工作"), true);
-    int outcomeX = upper.right();
-    for (int i = int(sizeof Outcomes / sizeof *Outcomes) - 1; i >= 0; --i) {
-        const QString name = text(english, Outcomes[i].english, Outcomes[i].chinese);
-        outcomeX -= metrics.horizontalAdvance(name) + 14 + 12;
-        const int y = upper.top() - metrics.height() / 2 - 4;
-        const QPoint triangle[] = {QPoint(outcomeX, y - 4), QPoint(outcomeX + 8, y - 4),
-                                   QPoint(outcomeX + 4, y + 3)};
+    // The outcomes' colours on a row of their own under the time axis.
+    int outcomeX = lower.left();
+    const int outcomeY = lower.bottom() + metrics.height() + 8 + metrics.height() / 2 + 4;
+    painter.setPen(ink);
+    const QString commands = text(english, "Commands:", "命令:");
+    painter.drawText(outcomeX, outcomeY + metrics.ascent() / 2 - 1, commands);
+    outcomeX += metrics.horizontalAdvance(commands) + 10;
+    for (const Outcome &outcome : Outcomes) {
+        const QPoint triangle[] = {QPoint(outcomeX, outcomeY - 4),
+                                   QPoint(outcomeX + 8, outcomeY - 4),
+                                   QPoint(outcomeX + 4, outcomeY + 3)};
         painter.setPen(Qt::NoPen);
-        painter.setBrush(Outcomes[i].color);
+        painter.setBrush(outcome.color);
         painter.drawPolygon(triangle, 3);
         painter.setBrush(Qt::NoBrush);
         painter.setPen(ink);
-        painter.drawText(outcomeX + 12, y + metrics.ascent() / 2 - 1, name);
+        const QString name = text(english, outcome.english, outcome.chinese);
+        painter.drawText(outcomeX + 12, outcomeY + metrics.ascent() / 2 - 1, name);
+        outcomeX += 12 + metrics.horizontalAdvance(name) + 14;
     }
 
     // What is under the pointer.

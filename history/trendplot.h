@@ -20,6 +20,8 @@ public:
     static constexpr qint64 MinSpanMs = 60 * 1000;
     static constexpr qint64 MaxSpanMs = 24 * 3600 * 1000LL;
     static constexpr qint64 DefaultSpanMs = 10 * 60 * 1000;
+    // How long after a command its outcomes may come and still colour its marker.
+    static constexpr qint64 MarkerReachMs = 60 * 1000;
 
     TrendPlot(const TrendHistory &history, bool english, QWidget *parent = nullptr);
 
