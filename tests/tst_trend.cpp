@@ -15,12 +15,12 @@ using namespace RegisterMap;
 
 namespace {
 
-// The readings and their history on a clock the script moves. "set ROW VALUE", "poll S" (every
-// row read every 100 ms for S seconds), "wait S" (silence), "close".
+// The readings and their history on a clock the script moves. "set ROW VALUE" (-1: the row goes
+// unread), "poll S" (every row read every 100 ms for S seconds), "wait S" (silence), "close".
 struct Bench
 {
     qint64 clock = 0;
-    quint16 values[PollRowCount] = {2000, 2500, 2505, 1234, 500, 1, 1};
+    int values[PollRowCount] = {2000, 2500, 2505, 1234, 500, 1, 1};
     CurrentReadings readings{[this] { return clock; }};
     TrendHistory history{readings, [this] { return 1'800'000'000'000LL + clock; }};
 
@@ -29,7 +29,7 @@ struct Bench
         for (const QString &step : script.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const QStringList word = step.simplified().split(QLatin1Char(' '));
             if (word[0] == QLatin1String("set"))
-                values[word[1].toInt()] = quint16(word[2].toUInt());
+                values[word[1].toInt()] = word[2].toInt();
             else if (word[0] == QLatin1String("close"))
                 readings.closed();
             else if (word[0] == QLatin1String("wait"))
@@ -38,7 +38,8 @@ struct Bench
                 for (qint64 end = clock + qint64(word[1].toDouble() * 1000); clock < end;
                      clock += 100)
                     for (int row = 0; row < PollRowCount; ++row)
-                        readings.record(row, values[row]);
+                        if (values[row] >= 0)
+                            readings.record(row, quint16(values[row]));
         }
     }
     int breaks(int row, int columns) const
@@ -87,7 +88,7 @@ void TestTrend::breaks_data()
     QTest::newRow("silent, then closed")
         << "poll 10; wait 6; close; poll 10" << 2 << 15500LL << false;
     QTest::newRow("closed, folded into buckets")
-        << "poll 10; close; wait 0.05; poll 1900" << 2 << 10020LL << false;
+        << "poll 10.5; close; wait 0.05; poll 1900" << 2 << 10520LL << false;
     QTest::newRow("silent, folded into buckets")
         << "poll 10; wait 5; poll 1900" << 2 << 14950LL << false;
     QTest::newRow("folded, current") << "poll 10; wait 4.8; poll 1900" << 1 << 14700LL << true;
@@ -189,6 +190,9 @@ void TestTrend::stable_data()
         << settlingZh("0.05");
     QTest::newRow("settled after an excursion")
         << "set 2 2600; poll 20; set 2 2505; poll 31" << stable << stableZh;
+    QTest::newRow("setting silent 5.5 s within the 30 s")
+        << "poll 20; set 1 -1; poll 5.5; set 1 2500; poll 20" << settling("0.05")
+        << settlingZh("0.05");
     QTest::newRow("silent 5.5 s within the 30 s")
         << "poll 20; wait 5.4; poll 20" << settling("0.05") << settlingZh("0.05");
     QTest::newRow("closed and reopened within the 30 s")
