@@ -177,6 +177,12 @@ void TrendPlot::setViewEnd(qint64 monoMs)
     update();
 }
 
+bool TrendPlot::presentMoved() const
+{
+    const qint64 since = history.now() - paintedEnd;
+    return follow && (since * upperPane().width() >= spanMs || since >= 1000);
+}
+
 void TrendPlot::followNow()
 {
     follow = true;
@@ -185,11 +191,16 @@ void TrendPlot::followNow()
 
 QRect TrendPlot::upperPane() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    const int axis = metrics.horizontalAdvance(QStringLiteral("00000.0")) + 8;
-    const int legend = metrics.height() + 8;
-    const int paneHeight = std::max(20, (height() - 3 * legend - metrics.height() - 6) / 2);
-    return QRect(axis, legend, std::max(20, width() - 2 * axis), paneHeight);
+    // Measured once per size: xAt() asks for every point drawn.
+    if (paneFor != size()) {
+        const QFontMetrics metrics = fontMetrics();
+        const int axis = metrics.horizontalAdvance(QStringLiteral("00000.0")) + 8;
+        const int legend = metrics.height() + 8;
+        const int paneHeight = std::max(20, (height() - 3 * legend - metrics.height() - 6) / 2);
+        pane = QRect(axis, legend, std::max(20, width() - 2 * axis), paneHeight);
+        paneFor = size();
+    }
+    return pane;
 }
 
 QRect TrendPlot::lowerPane() const
@@ -257,6 +268,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
     const qint64 to = viewEnd();
     const qint64 from = to - spanMs;
     const int columns = upper.width();
+    paintedEnd = to;
 
     std::vector<std::vector<TrendHistory::Point>> points;
     for (const Series &series : PlotSeries)
@@ -387,7 +399,10 @@ void TrendPlot::paintEvent(QPaintEvent *)
         const auto &line = points[s];
         painter.save();
         painter.setClipRect(pane);
-        painter.setPen(QPen(series.color, 1.6, series.style, Qt::FlatCap, Qt::RoundJoin));
+        // One device pixel wide: wider pens go through the stroker, several times the cost.
+        QPen pen(series.color, 1, series.style);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
         QPainterPath path;
         for (size_t i = 0; i < line.size(); ++i) {
             const TrendHistory::Point &point = line[i];

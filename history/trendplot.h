@@ -33,6 +33,8 @@ public:
     qint64 viewEnd() const;
     void setViewEnd(qint64 monoMs); // stops following, unless at the present
     void followNow();
+    // Following, and the present has moved a pixel, or a second has passed, since the last paint.
+    bool presentMoved() const;
 
     // The time, every value at that time (or a dash where none was current) and the commands
     // near it, as the hover box shows them.
@@ -64,6 +66,9 @@ private:
     bool dragging = false;
     int dragFromX = 0;
     qint64 dragFromEnd = 0;
+    qint64 paintedEnd = 0;
+    mutable QRect pane;
+    mutable QSize paneFor;
 };
 
 #endif // TRENDPLOT_H

@@ -55,7 +55,10 @@ TrendWindow::TrendWindow(TrendHistory &history, const CurrentReadings &readings,
 void TrendWindow::refresh()
 {
     stableLabel->setText(history.stability().text(readings.now(), english));
-    trendPlot->update();
+    // A paint costs milliseconds: only when the view has moved by a pixel. The plot repaints
+    // itself on a zoom, a pan or a hover.
+    if (trendPlot->presentMoved())
+        trendPlot->update();
 }
 
 bool TrendWindow::savePicture(const QString &path) const
