@@ -406,15 +406,16 @@ void TrendPlot::paintEvent(QPaintEvent *)
         QPainterPath path;
         for (size_t i = 0; i < line.size(); ++i) {
             const TrendHistory::Point &point = line[i];
-            const double x = xAt(point.at);
-            const double y = range.y(pane, point.last);
+            // On pixel centres: level stretches stay one pixel sharp under antialiasing.
+            const double x = xAt(point.at) + 0.5;
+            const double y = std::floor(range.y(pane, point.last)) + 0.5;
             if (i == 0 || point.breakBefore)
                 path.moveTo(x, y);
             else
                 path.lineTo(x, y);
             if (point.low != point.high) {
-                path.moveTo(x, range.y(pane, point.low));
-                path.lineTo(x, range.y(pane, point.high));
+                path.moveTo(x, std::floor(range.y(pane, point.low)) + 0.5);
+                path.lineTo(x, std::floor(range.y(pane, point.high)) + 0.5);
                 path.moveTo(x, y);
             }
             const bool alone =

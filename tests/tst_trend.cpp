@@ -301,7 +301,7 @@ void TestTrend::gapDrawn()
         const int x = window.plot()->xAt(atMs);
         for (int y = pane.top() + 10; y < pane.bottom(); ++y) {
             const QColor pixel = image.pixelColor(x, y);
-            if (pixel.red() > 150 && pixel.green() < 90 && pixel.blue() < 90)
+            if (pixel.red() - pixel.green() > 50 && pixel.red() - pixel.blue() > 50)
                 return true;
         }
         return false;
