@@ -272,6 +272,12 @@ void TestTrend::window()
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("nowButton")), Qt::LeftButton);
     QVERIFY(plot->following());
     QCOMPARE(plot->viewEnd(), bench.clock);
+
+    // Closed with the panel.
+    panel.show();
+    window.show();
+    panel.close();
+    QVERIFY(!window.isVisible());
 }
 
 void TestTrend::gapDrawn_data()
