@@ -246,6 +246,7 @@ void TestTrend::window()
     QFETCH(QString, hoverLine);
 
     Bench bench(QStringLiteral("poll 40"));
+    QTemporaryDir tmp;
     QWidget panel;
     TrendWindow window(bench.history, bench.readings, english, &panel);
     QCOMPARE(window.objectName(), QStringLiteral("trendWindow"));
@@ -267,11 +268,32 @@ void TestTrend::window()
     for (int i = 0; i < 80; ++i)
         QTest::keyClick(plot, Qt::Key_Plus);
     QCOMPARE(plot->span(), TrendPlot::MinSpanMs);
-    plot->setViewEnd(bench.clock - 20000);
+    // Dragging to the right shows what came before; the wheel zooms out.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QPoint middle = plot->upperPane().center();
+    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, middle);
+    // QTest::mouseMove only moves the cursor on Qt 5: the move as the platform sends it.
+    const QPoint to = middle + QPoint(plot->upperPane().width() / 4, 0);
+    QMouseEvent move(QEvent::MouseMove, to, plot->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(plot, &move);
+    QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, to);
     QVERIFY(!plot->following());
+    QVERIFY(qAbs(plot->viewEnd() - (bench.clock - TrendPlot::MinSpanMs / 4)) < 1000);
+    QWheelEvent wheel(QPointF(middle), QPointF(plot->mapToGlobal(middle)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(plot, &wheel);
+    QCOMPARE(plot->span(), TrendPlot::MinSpanMs * 5 / 4);
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("nowButton")), Qt::LeftButton);
     QVERIFY(plot->following());
     QCOMPARE(plot->viewEnd(), bench.clock);
+
+    // The picture as shown, and a failure told as one.
+    const QString path = QDir(tmp.path()).filePath(QStringLiteral("trend.png"));
+    QVERIFY(window.savePicture(path));
+    QCOMPARE(QImage(path).size(), plot->size());
+    QVERIFY(!window.savePicture(QDir(tmp.path()).filePath(QStringLiteral("none/trend.png"))));
 
     // Closed with the panel.
     panel.show();
