@@ -500,6 +500,13 @@ void TrendPlot::paintEvent(QPaintEvent *)
     }
 }
 
+void TrendPlot::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        paneFor = QSize(); // measured again
+    QWidget::changeEvent(event);
+}
+
 void TrendPlot::wheelEvent(QWheelEvent *event)
 {
     const int delta = event->angleDelta().y();
