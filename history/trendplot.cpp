@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -144,19 +145,21 @@ Range rangeOf(const std::vector<std::vector<TrendHistory::Point>> &series, doubl
 } // namespace
 
 TrendPlot::TrendPlot(const TrendHistory &history, bool english, QWidget *parent)
-    : QWidget(parent), history(history), english(english)
+    : QWidget(parent), history(history), english(english), paintLater(new QTimer(this))
 {
     setObjectName(QStringLiteral("trendPlot"));
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
     setMinimumSize(480, 320);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    paintLater->setSingleShot(true);
+    connect(paintLater, &QTimer::timeout, this, [this] { update(); });
 }
 
 void TrendPlot::setSpan(qint64 ms)
 {
     spanMs = std::max(MinSpanMs, std::min(MaxSpanMs, ms));
-    update();
+    requestPaint();
 }
 
 void TrendPlot::zoom(int steps)
@@ -174,7 +177,17 @@ void TrendPlot::setViewEnd(qint64 monoMs)
     const qint64 now = history.now();
     follow = monoMs >= now;
     endMs = std::max(std::min(monoMs, now), now - MaxSpanMs);
-    update();
+    requestPaint();
+}
+
+void TrendPlot::requestPaint()
+{
+    // A paint costs a few ms of the thread the 1 ms tick runs on: at most PaintEveryMs apart,
+    // however fast the pointer or a held key moves.
+    if (!sincePaint.isValid() || sincePaint.elapsed() >= PaintEveryMs)
+        update();
+    else if (!paintLater->isActive())
+        paintLater->start(int(PaintEveryMs - sincePaint.elapsed()));
 }
 
 bool TrendPlot::presentMoved() const
@@ -186,7 +199,7 @@ bool TrendPlot::presentMoved() const
 void TrendPlot::followNow()
 {
     follow = true;
-    update();
+    requestPaint();
 }
 
 QRect TrendPlot::upperPane() const
@@ -269,6 +282,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
     const qint64 from = to - spanMs;
     const int columns = upper.width();
     paintedEnd = to;
+    sincePaint.start();
 
     std::vector<std::vector<TrendHistory::Point>> points;
     for (const Series &series : PlotSeries)
@@ -551,7 +565,7 @@ void TrendPlot::mousePressEvent(QMouseEvent *event)
     dragging = true;
     dragFromX = positionOf(event).x();
     dragFromEnd = viewEnd();
-    update();
+    requestPaint();
 }
 
 void TrendPlot::mouseMoveEvent(QMouseEvent *event)
@@ -562,18 +576,18 @@ void TrendPlot::mouseMoveEvent(QMouseEvent *event)
     if (dragging)
         setViewEnd(dragFromEnd -
                    qint64(hoverAt.x() - dragFromX) * spanMs / std::max(1, upperPane().width()));
-    update();
+    requestPaint();
 }
 
 void TrendPlot::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
         dragging = false;
-    update();
+    requestPaint();
 }
 
 void TrendPlot::leaveEvent(QEvent *)
 {
     hovering = false;
-    update();
+    requestPaint();
 }

@@ -1,11 +1,13 @@
 #ifndef TRENDPLOT_H
 #define TRENDPLOT_H
 
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
 
+class QTimer;
 class TrendHistory;
 
 // The two plots of the trend on one time axis, drawn with QPainter: the TEC temperature and the
@@ -20,6 +22,7 @@ public:
     static constexpr qint64 MinSpanMs = 60 * 1000;
     static constexpr qint64 MaxSpanMs = 24 * 3600 * 1000LL;
     static constexpr qint64 DefaultSpanMs = 10 * 60 * 1000;
+    static constexpr qint64 PaintEveryMs = 125;
     // How long after a command its outcomes may come and still colour its marker.
     static constexpr qint64 MarkerReachMs = 60 * 1000;
 
@@ -33,6 +36,8 @@ public:
     qint64 viewEnd() const;
     void setViewEnd(qint64 monoMs); // stops following, unless at the present
     void followNow();
+    // A repaint, now or once PaintEveryMs have passed since the last.
+    void requestPaint();
     // Following, and the present has moved a pixel, or a second has passed, since the last paint.
     bool presentMoved() const;
 
@@ -68,6 +73,8 @@ private:
     int dragFromX = 0;
     qint64 dragFromEnd = 0;
     qint64 paintedEnd = 0;
+    QElapsedTimer sincePaint;
+    QTimer *paintLater;
     mutable QRect pane;
     mutable QSize paneFor;
 };

@@ -62,7 +62,7 @@ void TrendWindow::refresh()
     // A paint costs milliseconds: only when the view has moved by a pixel. The plot repaints
     // itself on a zoom, a pan or a hover.
     if (trendPlot->presentMoved())
-        trendPlot->update();
+        trendPlot->requestPaint();
 }
 
 bool TrendWindow::savePicture(const QString &path) const
