@@ -257,7 +257,11 @@ void TestTrend::window()
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("savePictureButton"))->text(), save);
     window.refresh();
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("stableLabel"))->text(), stable);
-    QVERIFY(window.plot()->hoverLines(30000).contains(hoverLine));
+    const QStringList hover = window.plot()->hoverLines(30000);
+    QVERIFY(hover.contains(hoverLine));
+    // The time in the desktop's local time, from the wall clock when the readings were taken.
+    QCOMPARE(hover.value(0), QDateTime::fromMSecsSinceEpoch(1'800'000'030'000LL)
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 
     // From 1 minute to 24 hours, and back to the present after a pan.
     TrendPlot *plot = window.plot();
