@@ -20,7 +20,7 @@ class CurrentReadings;
 // more after the one before it (the line was silent), or the first after a close, starts a new
 // segment. The last half hour is kept reading by reading; older readings are folded into 2 s
 // buckets that keep the lowest, the highest and the last value, so the extremes survive and 24
-// hours of ten readings a second per row take about 7 MiB (ldpanel-bench's figure).
+// hours of ten readings a second per row take about 7 MiB (bench/historymemory.cpp measures it).
 class TrendHistory
 {
 public:
