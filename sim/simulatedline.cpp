@@ -102,14 +102,19 @@ void SimulatedLine::unitLetGo()
 
 void SimulatedLine::handToUnit()
 {
+    // A timer may wake a little ahead of the clock: the unit has the bytes all at once, as a
+    // pseudo-terminal hands over a write, rather than in pieces.
+    if (toUnit.lastArrivalNs() > clock.nsecsElapsed()) {
+        scheduleUnit();
+        return;
+    }
     const QByteArray bytes = arrivedAtUnit();
     if (driver && !bytes.isEmpty())
         driver->received(bytes);
-    scheduleUnit();
 }
 
 // Wakes when the last byte on its way to the unit has come through: the unit cuts frames by
-// their length or by a silence of milliseconds, so handing it a write whole changes nothing.
+// their length or by a silence of milliseconds, so handing it the bytes together changes nothing.
 void SimulatedLine::scheduleUnit()
 {
     const qint64 lastNs = toUnit.lastArrivalNs();
