@@ -37,11 +37,17 @@ bool opensReadOnly(const QString &name)
     return readOnlyOpenError(name).isEmpty();
 }
 
+PortSource &defaultPortSource()
+{
+    static PortSource source = Hcom::systemPorts();
+    return source;
+}
+
 } // namespace
 
 Hcom::Hcom(QObject *parent)
     : QObject(parent), systemLine(new SystemSerialLine), line(systemLine.get()),
-      portSource(systemPorts())
+      portSource(defaultPortSource())
 {}
 
 // Nothing destroys the channel while the panel runs; when something does, the port and the
@@ -85,6 +91,11 @@ QStringList Hcom::comPortList(const QStringList &listed)
 PortSource Hcom::systemPorts()
 {
     return PortSource{systemPortNames, opensReadOnly, readOnlyOpenError};
+}
+
+void Hcom::setDefaultPortSource(PortSource source)
+{
+    defaultPortSource() = std::move(source);
 }
 
 void Hcom::setPortSource(PortSource source)

@@ -48,6 +48,9 @@ public:
     void setPortSource(PortSource source);
     // The system's serial ports, tried read-only: where every channel looks unless told otherwise.
     static PortSource systemPorts();
+    // Where channels made from now on look first, the system's ports until set; a test sets its
+    // own to start a window with the ports it wants.
+    static void setDefaultPortSource(PortSource source);
     // The ports the last listing found but could not open, and why (the port's own error text).
     struct Refused
     {
