@@ -31,7 +31,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     form->setupForm(this);
 
     com = new Hcom;
-    setUpPortSelection();
 
     form->edLdSetCurrent->setValidator(newPatternValidator(QString::fromUtf8(CurrentPattern)));
     form->edLdSetTemp->setValidator(newPatternValidator(QString::fromUtf8(TemperaturePattern)));
@@ -58,6 +57,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
         form->btnSetLdCurrent->setText(QStringLiteral("Set"));
         form->btnSetLdTemp->setText(QStringLiteral("Set"));
     }
+    // Once the language is known: the port list's tooltip is in it.
+    setUpPortSelection();
 
     tickTimer = new QTimer;
     tickTimer->setSingleShot(false);

@@ -42,9 +42,9 @@ const Text GoneText = {"%1 has gone (adapter unplugged?): close it and open it a
                        "%1已断开(适配器被拔出?):请关闭后重新打开。"};
 const Text OpenFailedText = {"%1 could not be opened: %2", "无法打开%1:%2"};
 const Text NotListedText = {
-    "Not listed: %1 (%2). On Linux, add the user to the group that owns the port (usually dialout) "
+    "Not listed: %1. On Linux, add the user to the group that owns the port (usually dialout) "
     "and log in again.",
-    "未列出:%1(%2)。在Linux上,请将用户加入该串口所属的用户组(通常为dialout)后重新登录。"};
+    "未列出:%1。在Linux上,请将用户加入该串口所属的用户组(通常为dialout)后重新登录。"};
 
 QString pick(const Text &text, bool english)
 {
@@ -149,19 +149,15 @@ void MainWindow::showOpenFailure()
 
 void MainWindow::showRefusedPorts()
 {
-    const QList<Hcom::Refused> &refused = com->comRefusedPorts();
-    QStringList names;
-    QStringList reasons;
-    for (const Hcom::Refused &port : refused) {
-        names << port.name;
-        if (!reasons.contains(port.reason))
-            reasons << port.reason;
-    }
+    // Each port with its own reason: which reason is whose cannot be told from two lists.
     const bool english = useEnglish != 0;
+    QStringList ports;
+    for (const Hcom::Refused &port : com->comRefusedPorts())
+        ports << (english ? QStringLiteral("%1 (%2)") : QString::fromUtf8("%1(%2)"))
+                     .arg(port.name, port.reason);
     form->comb_comName->setToolTip(
-        refused.isEmpty()
+        ports.isEmpty()
             ? QString()
             : pick(NotListedText, english)
-                  .arg(names.join(english ? QStringLiteral(", ") : QString::fromUtf8("、")),
-                       reasons.join(english ? QStringLiteral("; ") : QString::fromUtf8(";"))));
+                  .arg(ports.join(english ? QStringLiteral(", ") : QString::fromUtf8("、"))));
 }

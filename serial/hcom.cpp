@@ -1,6 +1,6 @@
 #include "hcom.h"
 
-#include "linegone.h"
+#include "systemserialline.h"
 
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -37,10 +37,17 @@ bool opensReadOnly(const QString &name)
     return readOnlyOpenError(name).isEmpty();
 }
 
+PortSource &defaultPortSource()
+{
+    static PortSource source = Hcom::systemPorts();
+    return source;
+}
+
 } // namespace
 
 Hcom::Hcom(QObject *parent)
-    : QObject(parent), serialPort(new QSerialPort), portSource(systemPorts())
+    : QObject(parent), systemLine(new SystemSerialLine), line(systemLine.get()),
+      portSource(defaultPortSource())
 {}
 
 // Nothing destroys the channel while the panel runs; when something does, the port and the
@@ -48,7 +55,6 @@ Hcom::Hcom(QObject *parent)
 Hcom::~Hcom()
 {
     delete rxTimer;
-    delete serialPort;
 }
 
 QStringList Hcom::comPortList()
@@ -87,6 +93,11 @@ PortSource Hcom::systemPorts()
     return PortSource{systemPortNames, opensReadOnly, readOnlyOpenError};
 }
 
+void Hcom::setDefaultPortSource(PortSource source)
+{
+    defaultPortSource() = std::move(source);
+}
+
 void Hcom::setPortSource(PortSource source)
 {
     portSource = std::move(source);
@@ -94,34 +105,23 @@ void Hcom::setPortSource(PortSource source)
 
 bool Hcom::comOpen(QString name, ComSettings settings)
 {
-    serialPort->setPortName(name);
+    std::unique_ptr<SerialLine> own = portSource.line ? portSource.line(name) : nullptr;
+    SerialLine *next = own ? own.get() : systemLine.get();
+    if (next != line && line->isOpen())
+        line->close();
+    if (own)
+        sourceLine = std::move(own);
+    line = next;
     // One receive timer for the channel's whole life: a re-open restarts it rather than adding
     // a second timer that would poll the port alongside the first.
     if (!rxTimer)
         rxTimer = new QTimer;
 
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        openError = serialPort->errorString();
+    if (!line->open(name, settings)) {
+        openError = line->errorString();
         return false;
     }
     openError.clear();
-    serialPort->clearError();
-
-    serialPort->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
-    serialPort->setDataBits(QSerialPort::Data8);
-    switch (settings.parity) {
-    case 1:
-        serialPort->setParity(QSerialPort::EvenParity);
-        break;
-    case 2:
-        serialPort->setParity(QSerialPort::OddParity);
-        break;
-    default:
-        serialPort->setParity(QSerialPort::NoParity);
-        break;
-    }
-    serialPort->setStopBits(QSerialPort::OneStop);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
 
     connect(rxTimer, SIGNAL(timeout()), this, SLOT(comRead()),
             Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection));
@@ -136,23 +136,23 @@ int Hcom::comClose(QString name)
     Q_UNUSED(name)
     // The receive poll keeps running: a burst caught by the close still completes and is
     // signalled from the bytes already gathered.
-    serialPort->close();
+    line->close();
     return 1;
 }
 
 int Hcom::comWrite(const quint8 *data, quint16 length)
 {
     // A closed port takes nothing; skipping the write keeps QIODevice from warning about it.
-    if (!serialPort->isOpen())
+    if (!line->isOpen())
         return 1;
     const QByteArray bytes(reinterpret_cast<const char *>(data), length);
-    serialPort->write(bytes);
+    line->write(bytes);
     return 1;
 }
 
 bool Hcom::comIsOpen() const
 {
-    return serialPort->isOpen();
+    return line->isOpen();
 }
 
 int Hcom::comTakeData(quint8 *dest, quint16 &length)
@@ -169,16 +169,14 @@ void Hcom::comRead()
 
     // After a close the poll goes on and simply finds nothing; reading a closed device would
     // put a warning in the log on every poll.
-    if (serialPort->isOpen()) {
-        // Most polls find nothing; skip the read then.
-        if (serialPort->bytesAvailable() > 0)
-            pendingBytes = serialPort->readAll();
+    if (line->isOpen()) {
+        pendingBytes = line->readArrived();
         // A line that has gone away (device unplugged, far end of a virtual link closed) never
         // comes back on this handle, and Qt 5 reports its read errors as fast as the event loop
         // turns. Close it here; the poll carries on as after comClose, and the operator's next
         // click closes and re-opens.
-        if (lineGone(*serialPort))
-            serialPort->close();
+        if (line->gone())
+            line->close();
     }
 
     switch (rx.poll(pendingBytes.constData(), pendingBytes.size())) {

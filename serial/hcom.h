@@ -2,6 +2,7 @@
 #define HCOM_H
 
 #include "burstassembler.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -9,16 +10,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
-class QSerialPort;
 class QTimer;
-
-// Line settings handed to Hcom::comOpen. parity: 1 even, 2 odd, anything else none.
-struct ComSettings
-{
-    qint32 parity = 0;
-    qint32 baudRate = 115200;
-};
+class SystemSerialLine;
 
 // Where the port list comes from: the names of the ports the system has now, and a trial open of
 // one of them. A test puts its own in place of the system's.
@@ -28,6 +23,8 @@ struct PortSource
     std::function<bool(const QString &)> opens;
     // Where set, takes the place of opens: empty when the port opens, else why it did not.
     std::function<QString(const QString &)> openError = nullptr;
+    // Where set, the line for a port of the source's own (null for a system serial port).
+    std::function<std::unique_ptr<SerialLine>(const QString &)> line = nullptr;
 };
 
 // The one serial channel: lists the ports that can be opened, opens one at fixed line settings,
@@ -51,6 +48,9 @@ public:
     void setPortSource(PortSource source);
     // The system's serial ports, tried read-only: where every channel looks unless told otherwise.
     static PortSource systemPorts();
+    // Where channels made from now on look first, the system's ports until set; a test sets its
+    // own to start a window with the ports it wants.
+    static void setDefaultPortSource(PortSource source);
     // The ports the last listing found but could not open, and why (the port's own error text).
     struct Refused
     {
@@ -77,7 +77,9 @@ public Q_SLOTS:
 private:
     friend class HcomProbe; // test access to the receive state
 
-    QSerialPort *serialPort = nullptr;
+    std::unique_ptr<SystemSerialLine> systemLine;
+    std::unique_ptr<SerialLine> sourceLine; // the last the port source gave
+    SerialLine *line = nullptr;             // the one in use: one of the two
     PortSource portSource;
     QList<Refused> refused;
     QString openError;

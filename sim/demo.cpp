@@ -1,22 +1,28 @@
-// ldpanel-demo: the panel's own window with a simulated LD driver on a pseudo-terminal in the same
-// process. The pseudo-terminal is put first in the port list, so OpenDevice reaches the simulated
-// unit and the whole panel can be tried without hardware. Other pseudo-terminals in raw mode (a
-// socat link, ld-driver-sim --pty) join the list when it is opened, as adapters do in the panel.
+// ldpanel-demo: the panel's own window with a simulated LD driver in the same process, on a line
+// in memory. The line is put first in the port list as "Simulated driver", so OpenDevice reaches
+// the simulated unit and the whole panel can be tried without hardware, on any system. On Linux,
+// pseudo-terminals in raw mode (a socat link, ld-driver-sim --pty) join the list when it is
+// opened, as adapters do in the panel.
 
 #include "appearance.h"
+#include "democheck.h"
+#include "displaycheck.h"
 #include "hcom.h"
 #include "mainwindow.h"
 #include "simulateddriver.h"
+#include "simulatedline.h"
 #include "simulatoroptions.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -25,6 +31,8 @@
 #endif
 
 namespace {
+
+constexpr int CheckTimeoutMs = 30000;
 
 void fail(const QString &message)
 {
@@ -60,6 +68,11 @@ QStringList rawPseudoTerminals()
 
 int main(int argc, char *argv[])
 {
+    const QString noDisplay = DisplayCheck::missing("ldpanel-demo", argc, argv);
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(noDisplay));
+        return 1;
+    }
     Appearance::prepare();
     QApplication app(argc, argv);
     Appearance::apply();
@@ -67,14 +80,22 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "The LD driver panel with a simulated driver unit on a pseudo-terminal, listed first "
-        "among the ports: click OpenDevice to use the panel without hardware. The options set "
+        "The LD driver panel with a simulated driver unit in the same process, listed first "
+        "among the ports as \"Simulated driver\": click OpenDevice to use the panel without "
+        "hardware. The options set "
         "the simulated unit as for ld-driver-sim; unless they say otherwise it starts with the LD "
         "working at 1200."));
     parser.addHelpOption();
     const QCommandLineOption openOption(QStringLiteral("open"),
-                                        QStringLiteral("Open the simulated unit's port at start."));
+                                        QStringLiteral("Open the simulated unit's line at start."));
     parser.addOption(openOption);
+    const QCommandLineOption checkOption(
+        QStringLiteral("check"),
+        QStringLiteral("Check the demo itself: open the simulated unit's line, wait until every "
+                       "read-out shows the unit's values, set another current and wait until it "
+                       "is read back; say what was seen and exit with 0, or with 1 after 30 s. "
+                       "Without --noise the unit has no noise."));
+    parser.addOption(checkOption);
 
     SimulatedDriver driver;
     SimulatorOptions options(driver);
@@ -90,21 +111,15 @@ int main(int argc, char *argv[])
         driver.model().setCurrentSetting(1200);
     if (!parser.isSet(QStringLiteral("ld-on")))
         driver.model().setLdOn(true);
+    // Read-outs that settle, so the check can hold them to the unit's registers.
+    const bool check = parser.isSet(checkOption);
+    if (check)
+        driver.model().setNoise(0);
     if (!options.apply(parser)) {
         fail(options.errorString());
         return 2;
     }
 
-#ifdef Q_OS_UNIX
-    if (!driver.openPty()) {
-        fail(driver.errorString());
-        return 1;
-    }
-#else
-    fail(QStringLiteral("needs a system with pseudo-terminals; on Windows run ld-driver-sim "
-                        "--port on one end of a pair of COM ports and the panel on the other"));
-    return 1;
-#endif
     // Nobody reads the driver's log here; keep it from growing over a long session.
     QObject::connect(
         &driver, &SimulatedDriver::requestHandled, &driver,
@@ -114,7 +129,7 @@ int main(int argc, char *argv[])
         },
         Qt::QueuedConnection);
 
-    // Declared after the driver, so the window closes its port before the pseudo-terminal goes.
+    // Declared after the driver, so the window closes its line before the unit goes.
     MainWindow window;
     auto *ports = window.findChild<QComboBox *>(QStringLiteral("comb_comName"));
     auto *openButton = window.findChild<QPushButton *>(QStringLiteral("btn_comSet"));
@@ -122,28 +137,38 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("the window has no port list or open button"));
         return 1;
     }
-    // A pseudo-terminal is not among the system's serial ports, so the list never has it. It is
-    // listed as Qt lists a port, without "/dev/" (Qt puts it back on opening): the whole path
-    // does not fit the list's field.
-    QString portName = driver.slavePath();
-    if (portName.startsWith(QLatin1String("/dev/")))
-        portName.remove(0, 5);
-    ports->insertItem(0, portName);
+    // Named in the window's language, which it takes from the desktop's as here.
+    const bool chinese =
+        QLocale(QLocale::system().uiLanguages().value(0)).language() == QLocale::Chinese;
+    const QString simulated =
+        chinese ? QString::fromUtf8("模拟驱动器") : QStringLiteral("Simulated driver");
+    ports->insertItem(0, simulated);
     ports->setCurrentIndex(0);
-#ifdef Q_OS_UNIX
     PortSource source = Hcom::systemPorts();
-    source.names = [portName, system = source.names] {
-        QStringList names = QStringList{portName} + system();
+    source.names = [simulated, system = source.names] {
+        QStringList names = QStringList{simulated} + system();
+#ifdef Q_OS_UNIX
         for (const QString &name : rawPseudoTerminals()) {
             if (!names.contains(name))
                 names << name;
         }
+#endif
         return names;
     };
+    source.openError = [simulated, system = source.openError](const QString &name) {
+        return name == simulated ? QString() : system(name);
+    };
+    source.line = [simulated, &driver](const QString &name) -> std::unique_ptr<SerialLine> {
+        if (name != simulated)
+            return nullptr;
+        return std::make_unique<SimulatedLine>(driver);
+    };
     window.setPortSource(source);
-#endif
     window.show();
-    if (parser.isSet(openOption))
+    if (parser.isSet(openOption) || check)
         QTimer::singleShot(0, openButton, &QPushButton::click);
+    DemoCheck checker(window, driver);
+    if (check)
+        checker.start(CheckTimeoutMs);
     return window.run();
 }

@@ -2,6 +2,7 @@
 
 #include "linegone.h"
 #include "pseudoterminal.h"
+#include "simulatedline.h"
 
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -117,6 +118,10 @@ void SimulatedDriver::close()
     delete notifier;
     notifier = nullptr;
     fd = -1;
+    if (line) {
+        line->unitLetGo();
+        line = nullptr;
+    }
 #ifdef Q_OS_UNIX
     pty.reset();
 #endif
@@ -129,7 +134,7 @@ void SimulatedDriver::close()
 
 bool SimulatedDriver::isOpen() const
 {
-    return fd >= 0 || serial != nullptr;
+    return fd >= 0 || serial != nullptr || line != nullptr;
 }
 
 QString SimulatedDriver::slavePath() const
@@ -246,6 +251,8 @@ void SimulatedDriver::onFrameTimer()
         received(drainFd());
     else if (serial && serial->waitForReadyRead(0))
         received(serial->readAll());
+    else if (line)
+        received(line->arrivedAtUnit());
     rtu.poll(nowMs());
     handleExchanges();
     scheduleFramePoll();
@@ -355,6 +362,10 @@ void SimulatedDriver::flushDueWrites()
 
 bool SimulatedDriver::writeToLine(const QByteArray &bytes)
 {
+    if (line) {
+        line->send(bytes);
+        return true;
+    }
     if (serial) {
         const bool ok = serial->write(bytes) == bytes.size();
         serial->flush();

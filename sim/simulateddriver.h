@@ -14,10 +14,12 @@
 
 class PseudoTerminal;
 class QSerialPort;
+class SimulatedLine;
 class QSocketNotifier;
 
 // The simulated LD driver unit on a line: a serial port by name (bench work), the master side
-// of a pseudo-terminal it creates itself, or a master fd handed in. Everything runs on the
+// of a pseudo-terminal it creates itself, a master fd handed in, or a SimulatedLine in memory
+// (which attaches itself when the panel's channel opens it). Everything runs on the
 // thread's event loop, so the same object serves the command-line program, the demo and tests
 // in-process.
 //
@@ -98,6 +100,8 @@ Q_SIGNALS:
     void lineLost();
 
 private:
+    friend class SimulatedLine;
+
     struct ScheduledWrite
     {
         qint64 dueMs;
@@ -135,6 +139,7 @@ private:
     QSerialPort *serial = nullptr;
     QSocketNotifier *notifier = nullptr;
     int fd = -1;
+    SimulatedLine *line = nullptr;
 #ifdef Q_OS_UNIX
     std::unique_ptr<PseudoTerminal> pty;
 #endif

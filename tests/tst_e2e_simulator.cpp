@@ -1,5 +1,6 @@
 // The panel against our simulated driver, both in this process, over a real pseudo-terminal and
-// the panel's own QSerialPort: what the operator sees and what reaches the unit.
+// the panel's own QSerialPort, or with LDPANEL_TEST_LINE=memory (and on Windows) over the demo's
+// line in memory: what the operator sees and what reaches the unit.
 #include "desktoplanguage.h"
 #include "dialogcatcher.h"
 #include "eventwait.h"
@@ -11,6 +12,7 @@
 #include "modbusmaster.h"
 #include "registermap.h"
 #include "simulateddriver.h"
+#include "simulatedline.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace RegisterMap;
 
@@ -42,8 +45,17 @@ int writesIn(const SimulatedDriver &driver)
     return writes;
 }
 
-// The window and the simulated unit on either end of a pseudo-terminal, with the panel's ticks
-// counted so waits can be measured in the panel's own time.
+bool onMemoryLine()
+{
+#ifdef Q_OS_UNIX
+    return qgetenv("LDPANEL_TEST_LINE") == "memory";
+#else
+    return true;
+#endif
+}
+
+// The window and the simulated unit on either end of a pseudo-terminal or of the line in memory,
+// with the panel's ticks counted so waits can be measured in the panel's own time.
 struct Bench
 {
     SimulatedDriver driver;
@@ -56,20 +68,44 @@ struct Bench
         // Physics frozen: the read-outs must match the model exactly.
         driver.setPhysicsInterval(0);
         driver.model().setNoise(0);
-        if (!driver.openPty())
-            return false;
+        QString port = QStringLiteral("Simulated driver");
+        if (!onMemoryLine()) {
+#ifdef Q_OS_UNIX
+            if (!driver.openPty())
+                return false;
+            port = driver.slavePath();
+#endif
+        }
         window = std::make_unique<MainWindow>();
         probe = std::make_unique<MainWindowProbe>(*window);
         // Connected after the window's own tick slot, so it sees the refresh of the same tick.
         QObject::connect(&probe->tickTimer(), &QTimer::timeout, [this] { ++ticks; });
-        form().comb_comName->insertItem(0, driver.slavePath());
+        if (onMemoryLine()) {
+            PortSource source = Hcom::systemPorts();
+            source.line = [this, port](const QString &name) -> std::unique_ptr<SerialLine> {
+                if (name != port)
+                    return nullptr;
+                return std::make_unique<SimulatedLine>(driver);
+            };
+            window->setPortSource(std::move(source));
+        }
+        form().comb_comName->insertItem(0, port);
         form().comb_comName->setCurrentIndex(0);
         return true;
     }
-    MainWindowForm &form() { return probe->form(); }
-    LdDriverModel &model() { return driver.model(); }
+    MainWindowForm &form()
+    {
+        return probe->form();
+    }
+    LdDriverModel &model()
+    {
+        return driver.model();
+    }
 
-    void open() { form().btn_comSet->click(); }
+    void open()
+    {
+        form().btn_comSet->click();
+    }
     // Until the unit's maximum current is known to the panel: the first answer.
     bool waitOnline()
     {

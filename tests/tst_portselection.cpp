@@ -1,6 +1,7 @@
 // The window's side of the serial link: the port list, the open/close button with its labels and
 // debug lines, the hand-over of bursts into the response buffer, and closing at destruction.
 // The panel's own tick is stopped so that only the test talks on the line.
+#include "desktoplanguage.h"
 #include "hcom.h"
 #include "hcomprobe.h"
 #include "logcapture.h"
@@ -76,6 +77,7 @@ class tst_PortSelection : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void portListFillsDropDown_data();
     void portListFillsDropDown();
     void dropDownFollowsPorts_data();
     void dropDownFollowsPorts();
@@ -93,8 +95,46 @@ private Q_SLOTS:
     void destructorClosesOpenPort();
 };
 
+void tst_PortSelection::portListFillsDropDown_data()
+{
+    QTest::addColumn<QStringList>("refused"); // name, reason, name, reason...; none: the machine's
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("chinese");
+    QTest::newRow("this machine's ports") << QStringList() << QString() << QString();
+    // The list is made before the window's language is known: its tooltip must be in it anyway.
+    QTest::newRow("two refused at start-up")
+        << QStringList{"/dev/ttyUSB0", "Permission denied", "/dev/ttyUSB1",
+                       "No such file or directory"}
+        << QStringLiteral("Not listed: /dev/ttyUSB0 (Permission denied), /dev/ttyUSB1 (No such "
+                          "file or directory). On Linux, add the user to the group that owns the "
+                          "port (usually dialout) and log in again.")
+        << QString::fromUtf8("未列出:/dev/ttyUSB0(Permission denied)、/dev/ttyUSB1(No such file "
+                             "or directory)。在Linux上,请将用户加入该串口所属的用户组(通常为"
+                             "dialout)后重新登录。");
+}
+
 void tst_PortSelection::portListFillsDropDown()
 {
+    QFETCH(QStringList, refused);
+    QFETCH(QString, english);
+    QFETCH(QString, chinese);
+    if (!refused.isEmpty()) {
+        Hcom::setDefaultPortSource(PortSource{
+            [&] {
+                QStringList names;
+                for (int i = 0; i < refused.size(); i += 2)
+                    names << refused[i];
+                return names;
+            },
+            nullptr,
+            [&](const QString &name) { return refused.value(refused.indexOf(name) + 1); }});
+        Panel panel;
+        Hcom::setDefaultPortSource(Hcom::systemPorts());
+        QComboBox *box = panel.probe.form().comb_comName;
+        QCOMPARE(box->count(), 0);
+        QCOMPARE(box->toolTip(), DesktopLanguage::chinese() ? chinese : english);
+        return;
+    }
     // Whatever ports this machine has: those the system reports that can be opened, in its
     // order. Every panel starting meanwhile, in other tests too, tries the same ports and holds
     // each for a moment, and a port caught so is left out; so a mismatch is tried again.

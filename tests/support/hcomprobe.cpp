@@ -20,9 +20,9 @@ bool HcomProbe::waitBuffered(int count, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     // The port only fills its buffer when it is told to read: waitForReadyRead drains whatever
     // the pseudo-terminal has delivered so far, which may be part of what was written.
-    while (c.serialPort->bytesAvailable() < count && !deadline.hasExpired())
-        c.serialPort->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-    return c.serialPort->bytesAvailable() == count;
+    while (c.systemLine->port().bytesAvailable() < count && !deadline.hasExpired())
+        c.systemLine->port().waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    return c.systemLine->port().bytesAvailable() == count;
 }
 
 void HcomProbe::poll()
@@ -34,7 +34,7 @@ void HcomProbe::poll()
 bool HcomProbe::emptyPolls(int count)
 {
     for (int i = 0; i < count; ++i) {
-        if (c.serialPort->isOpen() && c.serialPort->bytesAvailable() > 0)
+        if (c.systemLine->port().isOpen() && c.systemLine->port().bytesAvailable() > 0)
             return false;
         poll();
     }
@@ -44,7 +44,7 @@ bool HcomProbe::emptyPolls(int count)
 bool HcomProbe::flush(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (c.serialPort->bytesToWrite() > 0 && !deadline.hasExpired())
-        c.serialPort->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
-    return c.serialPort->bytesToWrite() == 0;
+    while (c.systemLine->port().bytesToWrite() > 0 && !deadline.hasExpired())
+        c.systemLine->port().waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
+    return c.systemLine->port().bytesToWrite() == 0;
 }

@@ -2,6 +2,7 @@
 #define HCOMPROBE_H
 
 #include "hcom.h"
+#include "systemserialline.h"
 
 #include <QByteArray>
 
@@ -16,7 +17,7 @@ class HcomProbe
 public:
     explicit HcomProbe(Hcom &channel) : c(channel) {}
 
-    QSerialPort &port() { return *c.serialPort; }
+    QSerialPort &port() { return c.systemLine->port(); }
     QTimer *rxTimer() const { return c.rxTimer; }
     qint32 &rxState() { return c.rx.rxState; }
     qint32 &idleTicks() { return c.rx.idleTicks; }

@@ -1,0 +1,228 @@
+#include "demorun.h"
+
+#include "benchclock.h"
+#include "hcom.h"
+#include "mainwindow.h"
+#include "mainwindowprobe.h"
+#include "registermap.h"
+#include "simulateddriver.h"
+#include "simulatedline.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMap>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int LabelCount = 5;
+// A label change later than this after a reply is taken for the next reply's.
+constexpr qint64 WatchNs = 20000000;
+const char *const LabelNames[LabelCount] = {"ldState", "tecRtTemp", "ldSetCurrent", "ldSetPower",
+                                            "ldMaxCur"};
+constexpr quint16 LabelRegisters[LabelCount] = {RegisterMap::LdSwitch, RegisterMap::TecTemp,
+                                                RegisterMap::LdCurrentSetting, RegisterMap::LdPower,
+                                                RegisterMap::LdMaxCurrent};
+
+// Consecutive reads of one register are a poll cycle (7 requests) apart: each finds a new value.
+void churn(LdDriverModel &model, int n)
+{
+    model.setMaxCurrent(quint16(2000 + n % 1000));
+    model.setCurrentSetting(quint16(500 + n % 1000));
+    model.setTecTemperature(2000 + n % 1000);
+    model.setLdOn(n % 2 == 1);
+}
+
+double percentile(QVector<double> values, double fraction)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int rank = int(std::ceil(fraction * values.size()));
+    return values.at(qBound(0, rank - 1, values.size() - 1));
+}
+
+} // namespace
+
+DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
+{
+    Result result;
+    SimulatedDriver driver;
+    driver.setPhysicsInterval(0);
+    driver.model().setNoise(0);
+    driver.model().setPowerSlope(0.5);
+    churn(driver.model(), 0);
+    QString port = QStringLiteral("Simulated driver");
+    if (line == Line::PseudoTerminal) {
+        if (!driver.openPty()) {
+            result.error = driver.errorString();
+            return result;
+        }
+        port = driver.slavePath();
+    }
+    int handled = 0;
+    int reads = 0;
+    std::array<qint64, LabelCount> lastReplyNs{};
+    qint64 latestReplyNs = 0;
+    QObject::connect(&driver, &SimulatedDriver::requestHandled, [&](int index) {
+        if (driver.log().at(index).exchange.function == RegisterMap::FunctionReadHolding)
+            ++reads;
+        churn(driver.model(), ++handled);
+        if (driver.log().size() > 1000)
+            QTimer::singleShot(0, &driver, [&driver] { driver.clearLog(); });
+    });
+    QObject::connect(&driver, &SimulatedDriver::replyWritten, [&](int index) {
+        const qint64 now = BenchClock::monotonicNs();
+        const RtuSlave::Exchange &exchange = driver.log().at(index).exchange;
+        for (int i = 0; i < LabelCount; ++i) {
+            if (exchange.function == RegisterMap::FunctionReadHolding &&
+                exchange.reg == LabelRegisters[i])
+                lastReplyNs[i] = now;
+        }
+        latestReplyNs = now;
+    });
+
+    MainWindow window;
+    MainWindowProbe probe(window);
+    if (line == Line::Memory) {
+        PortSource source = Hcom::systemPorts();
+        source.line = [&driver, port](const QString &name) -> std::unique_ptr<SerialLine> {
+            if (name != port)
+                return nullptr;
+            return std::make_unique<SimulatedLine>(driver);
+        };
+        window.setPortSource(source);
+    }
+    window.show();
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comb_comName"));
+    ports->insertItem(0, port);
+    ports->setCurrentIndex(0);
+    window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
+
+    std::array<QLabel *, LabelCount> labels{};
+    std::array<QString, LabelCount> shown;
+    std::array<qint64, LabelCount> changedAtNs{};
+    for (int i = 0; i < LabelCount; ++i) {
+        labels[i] = window.findChild<QLabel *>(QLatin1String(LabelNames[i]));
+        shown[i] = labels[i]->text();
+    }
+    enum Phase { WaitOnline, WarmUp, Measuring, Collecting };
+    Phase phase = WaitOnline;
+    const qint64 startNs = BenchClock::monotonicNs();
+    qint64 phaseNs = startNs;
+    qint64 cpuStart = 0;
+    qint64 ticks = 0;
+    qint64 ticksStart = 0;
+    qint64 collectStartNs = 0;
+    int readsStart = 0;
+    QEventLoop loop;
+    const auto watchLabels = [&](qint64 now) {
+        if (phase < Measuring || now - latestReplyNs >= WatchNs)
+            return;
+        for (int i = 0; i < LabelCount; ++i) {
+            const QString text = labels[i]->text();
+            if (text == shown[i])
+                continue;
+            shown[i] = text;
+            if (lastReplyNs[i] > changedAtNs[i] && lastReplyNs[i] >= collectStartNs)
+                result.latenciesMs.append((now - lastReplyNs[i]) / 1e6);
+            changedAtNs[i] = now;
+        }
+    };
+    QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
+                     [&] { watchLabels(BenchClock::monotonicNs()); });
+    QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
+        const qint64 now = BenchClock::monotonicNs();
+        ++ticks;
+        watchLabels(now);
+        if (phase == WaitOnline && probe.deviceOnline() == 1) {
+            phase = WarmUp;
+            phaseNs = now;
+        } else if (phase == WaitOnline && now - startNs > 10000000000LL) {
+            result.error = QStringLiteral("the device did not come online");
+            loop.quit();
+        } else if (phase == WarmUp && now - phaseNs >= 1000000000LL) {
+            phase = Measuring;
+            phaseNs = collectStartNs = now;
+            cpuStart = BenchClock::processCpuNs();
+            readsStart = reads;
+            ticksStart = ticks;
+        } else if (phase == Measuring && now - phaseNs >= qint64(cpuSeconds) * 1000000000LL) {
+            result.seconds = (now - phaseNs) / 1e9;
+            result.cpuPercent = (BenchClock::processCpuNs() - cpuStart) / (result.seconds * 1e7);
+            result.pollsPerSecond = (reads - readsStart) / result.seconds;
+            result.ticksPerSecond = (ticks - ticksStart) / result.seconds;
+            phase = Collecting;
+        }
+        if (phase == Collecting &&
+            (result.latenciesMs.size() >= minChanges ||
+             now - collectStartNs > qint64(std::max(120, cpuSeconds * 2)) * 1000000000LL))
+            loop.quit();
+    });
+    loop.exec();
+    return result;
+}
+
+int DemoRun::runChild(const QString &line, int cpuSeconds, int minChanges)
+{
+    const Result result = run(line == QLatin1String("pty") ? Line::PseudoTerminal : Line::Memory,
+                              cpuSeconds, minChanges);
+    if (!result.error.isEmpty()) {
+        std::fprintf(stderr, "ldpanel-bench: %s\n", qPrintable(result.error));
+        return 1;
+    }
+    std::printf("cpu_percent %.6f\npolls_per_second %.6f\nticks_per_second %.6f\nchanges %d\n",
+                result.cpuPercent, result.pollsPerSecond, result.ticksPerSecond,
+                int(result.latenciesMs.size()));
+    std::printf("latency_median_ms %.6f\nlatency_p99_ms %.6f\nlatency_max_ms %.6f\n",
+                percentile(result.latenciesMs, 0.5), percentile(result.latenciesMs, 0.99),
+                percentile(result.latenciesMs, 1.0));
+    return 0;
+}
+
+bool DemoRun::compare(int cpuSeconds, int minChanges)
+{
+    // One after the other: side by side, each would take CPU the other is measured on.
+    const QStringList lines{QStringLiteral("memory"), QStringLiteral("pty")};
+    for (const QString &line : lines) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--demo-line"), line, QStringLiteral("--seconds"),
+                     QString::number(cpuSeconds), QStringLiteral("--min-changes"),
+                     QString::number(minChanges)});
+        if (!child.waitForFinished(600000) || child.exitStatus() != QProcess::NormalExit ||
+            child.exitCode() != 0) {
+            std::fprintf(stderr, "ldpanel-bench: --demo-line %s failed\n", qPrintable(line));
+            return false;
+        }
+        QMap<QString, double> figures;
+        for (const QByteArray &row : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> parts = row.split(' ');
+            if (parts.size() == 2)
+                figures.insert(QString::fromLatin1(parts[0]), parts[1].toDouble());
+        }
+        std::printf("demo on %s: CPU %.2f %% of one core, simulated unit included; "
+                    "reply-to-display median %.2f ms, 99th percentile %.2f ms, max %.2f ms over "
+                    "%.0f changes; %.2f poll requests and %.0f ticks per second\n",
+                    line == QLatin1String("pty") ? "a pseudo-terminal" : "the in-memory line",
+                    figures.value(QStringLiteral("cpu_percent")),
+                    figures.value(QStringLiteral("latency_median_ms")),
+                    figures.value(QStringLiteral("latency_p99_ms")),
+                    figures.value(QStringLiteral("latency_max_ms")),
+                    figures.value(QStringLiteral("changes")),
+                    figures.value(QStringLiteral("polls_per_second")),
+                    figures.value(QStringLiteral("ticks_per_second")));
+    }
+    return true;
+}
