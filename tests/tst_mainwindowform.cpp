@@ -691,11 +691,19 @@ void tst_MainWindowForm::closingEndsEventLoopWithZero()
 
 int main(int argc, char *argv[])
 {
-#ifndef Q_OS_WIN
     // The offscreen platform and Xvfb say 100 dpi, a factor of 1.04: 96 unless the entry sets it.
-    if (!qEnvironmentVariableIsSet("QT_FONT_DPI"))
-        qputenv("QT_FONT_DPI", "96");
+    // Windows' own platform keeps the desktop's DPI, which the Wine runs set.
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0)
+            platform = argv[i + 1];
+#ifdef Q_OS_WIN
+    const bool windows = platform.isEmpty() || platform.startsWith("windows");
+#else
+    const bool windows = false;
 #endif
+    if (!windows && !qEnvironmentVariableIsSet("QT_FONT_DPI"))
+        qputenv("QT_FONT_DPI", "96");
     // As the panel starts.
     Appearance::prepare();
     QApplication app(argc, argv);
