@@ -79,6 +79,7 @@ private Q_SLOTS:
     void temperatureValidator_data();
     void temperatureValidator();
     void windowLimits();
+    void readoutRepaintsLeaveNoSeams();
     void connections();
     void otherSlotWarningsShow();
     void tickTimer();
@@ -608,6 +609,36 @@ void tst_MainWindowForm::windowLimits()
     QVERIFY(area.contains(frame.topLeft()));
     QVERIFY(frame.right() <= area.right() || frame.width() > area.width());
     QVERIFY(frame.bottom() <= area.bottom() || frame.height() > area.height());
+}
+
+void tst_MainWindowForm::readoutRepaintsLeaveNoSeams()
+{
+    // At a fractional factor a widget's update in logical pixels may miss a row of device pixels
+    // its neighbours or its own background should cover: what the screen shows after the
+    // read-outs change must be what the whole window drawn afresh gives.
+    MainWindow window;
+    MainWindowProbe probe(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const char *const texts[] = {"65535", "655.35", "-", "Work", "Stop"};
+    for (QLabel *label : {probe.form().ldSetCurrent, probe.form().tecRtTemp,
+                          probe.form().ldSetPower, probe.form().ldState}) {
+        for (const char *text : texts) {
+            label->setText(QString::fromLatin1(text));
+            label->setStyleSheet(QStringLiteral("color: rgb(150, 150, 150);"));
+            QTest::qWait(5);
+            label->setStyleSheet(QString());
+        }
+    }
+    QTest::qWait(50);
+    const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+    const QImage drawn = window.grab().toImage();
+    QCOMPARE(shown.size(), drawn.size());
+    int differing = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            differing += shown.pixel(x, y) != drawn.pixel(x, y);
+    QCOMPARE(differing, 0);
 }
 
 void tst_MainWindowForm::connections()
