@@ -453,6 +453,10 @@ void tst_MainWindowForm::textsFit()
     QVERIFY(!text.isEmpty());
     QSize needed(widget->fontMetrics().horizontalAdvance(text),
                  widget->fontMetrics().tightBoundingRect(text).height());
+    // Fusion sizes a group's title from the title's own bounding box, which on Windows at some
+    // scales is a pixel narrower than its advance: only the group's width can cut it.
+    if (qobject_cast<QGroupBox *>(widget))
+        needed.setWidth(widget->fontMetrics().boundingRect(text).width());
     // The temperature row, hidden in the panel, has its Chinese text a pixel too tall at 1x.
     if (object == QLatin1String("label_28"))
         needed.setHeight(room.height());
@@ -597,6 +601,9 @@ void tst_MainWindowForm::windowLimits()
     QVERIFY(QTest::qWaitForWindowExposed(&shown));
     const qreal ratio = screen->devicePixelRatio();
     const qreal own = ratio * screen->logicalDotsPerInchY() / 96;
+    // The runs that set the screen's DPI say which factor it must give.
+    if (qEnvironmentVariableIsSet("LDPANEL_TEST_SCALE"))
+        QCOMPARE(own, qgetenv("LDPANEL_TEST_SCALE").toDouble());
     const qreal factor = ScreenFit::factor(area.size() * ratio, own, QSize(450, 614),
                                            shown.windowHandle()->frameMargins() * ratio);
     const QSizeF device = QSizeF(shown.size()) * ratio;
