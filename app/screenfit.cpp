@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -94,7 +95,7 @@ void ScreenFit::scaleForm(QMainWindow *window, qreal factor)
 
     scaleFont(window, fontScale); // the buttons, the group titles and the port list
     QList<QWidget *> widgets = form->findChildren<QWidget *>();
-    for (QWidget *widget : qAsConst(widgets)) {
+    for (QWidget *widget : std::as_const(widgets)) {
         if (widget->isWindow() || widget->objectName().isEmpty())
             continue;
         if (widget->testAttribute(Qt::WA_SetFont))
@@ -105,7 +106,7 @@ void ScreenFit::scaleForm(QMainWindow *window, qreal factor)
                 scaled(kept(widget, Geometry1x, widget->geometry()).toRect(), rectScale));
     }
     QList<QLayout *> layouts = form->findChildren<QLayout *>();
-    for (QLayout *layout : qAsConst(layouts)) {
+    for (QLayout *layout : std::as_const(layouts)) {
         const QRect margins1x =
             kept(layout, Margins1x,
                  QRect(
