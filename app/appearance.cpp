@@ -29,9 +29,11 @@ void Appearance::prepare()
     // Qt 6 always scales and has deprecated the attribute.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
 #endif
-    // Qt 6 would scale by 1.25 or 1.5; the form's fixed rectangles were fitted at whole factors.
+    // The screen's own factor, 1.25 or 1.5 as well: a rounded one left the rest to the fonts, 25 %
+    // too large for their rectangles at 1.25, and at 1.5 made the window taller than a 1080-pixel
+    // screen. QT_SCALE_FACTOR_ROUNDING_POLICY still overrides it.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::Round);
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     // No OpenGL in this window: without this the xcb platform loads the GL stack for every
     // top-level widget, some 50 MiB resident and a slower start.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets, true);

@@ -17,8 +17,8 @@ inline QString family()
 // For the widgets that set no size of their own: the buttons and the port list.
 constexpr int DefaultPointSize = 9;
 
-// Call before the application object exists: high-DPI scaling as Qt 5 does it, whole factors
-// only, and raster widgets.
+// Call before the application object exists: high-DPI scaling by the screen's own factor, not a
+// rounded one, and raster widgets.
 void prepare();
 
 // Call after the application object exists and before any widget is made. Returns false when the

@@ -4,6 +4,7 @@
 #include "mainwindowform.h"
 #include "patternvalidator.h"
 #include "registermap.h"
+#include "screenfit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     form = new MainWindowForm;
     form->setupForm(this);
+    // At the screen's own scale, whole on the screen.
+    ScreenFit::attach(this);
 
     com = new Hcom;
 
