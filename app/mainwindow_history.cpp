@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStandardPaths>
@@ -90,7 +91,10 @@ void MainWindow::toggleRecord()
         showRecordState();
         return;
     }
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // The dialog cannot show a folder that is not there.
+    if (!QFileInfo::exists(folder))
+        folder = QDir::homePath();
     const QString offered = BenchRecord::offeredPath(folder, QDateTime::currentDateTime());
     const QString path = QFileDialog::getSaveFileName(
         this, useEnglish ? QStringLiteral("Record to file") : QString::fromUtf8("记录到文件"),

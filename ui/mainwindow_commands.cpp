@@ -49,7 +49,7 @@ void MainWindow::on_btnSetLdCurrent_clicked()
     if (value < 0 || value > deviceStatus.maxCurrent) {
         const QString limit = QString::number(deviceStatus.maxCurrent) + QStringLiteral("mA");
         commandLog->refused(RegisterMap::LdCurrentSetting, logged,
-                            QStringLiteral("above the maximum current, ") + limit);
+                            QStringLiteral("above the maximum of ") + limit);
         warn(QStringLiteral("SetCurrent Over!") + limit,
              QString::fromUtf8("超过最大电流!") + limit);
         return;
