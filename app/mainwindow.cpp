@@ -80,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     pollTable.fillDefault();
     master = std::make_unique<ModbusMaster>(pollTable, *writeQueue, responseBuffer, writePending,
                                             writeDelay, deviceOnline);
+    master->setReadings(&readings);
 
     form->edLdSetTemp->setVisible(false);
     form->btnSetLdTemp->setVisible(false);
@@ -135,13 +136,13 @@ void MainWindow::refreshStatus()
     if (deviceOnline == 0)
         return;
     using namespace RegisterMap;
-    deviceStatus.maxCurrent = pollTable.entries[RowMaxCurrent].value;
-    deviceStatus.tempSetting = pollTable.entries[RowTempSetting].value;
-    deviceStatus.tecTemp = pollTable.entries[RowTecTemp].value;
-    deviceStatus.ldPower = pollTable.entries[RowLdPower].value;
-    deviceStatus.currentSetting = pollTable.entries[RowCurrentSetting].value;
-    deviceStatus.tecOnState = pollTable.entries[RowTecOnState].value;
-    deviceStatus.ldOnState = pollTable.entries[RowLdOnState].value;
+    deviceStatus.maxCurrent = readings.value(RowMaxCurrent);
+    deviceStatus.tempSetting = readings.value(RowTempSetting);
+    deviceStatus.tecTemp = readings.value(RowTecTemp);
+    deviceStatus.ldPower = readings.value(RowLdPower);
+    deviceStatus.currentSetting = readings.value(RowCurrentSetting);
+    deviceStatus.tecOnState = readings.value(RowTecOnState);
+    deviceStatus.ldOnState = readings.value(RowLdOnState);
 
     StatusDisplay::Labels labels;
     labels.ldState = form->ldState;
@@ -151,21 +152,21 @@ void MainWindow::refreshStatus()
     labels.ldMaxCur = form->ldMaxCur;
     // A port closed by the operator, or by the channel when the line went away, reads nothing.
     const bool lineOpen = portState == 1 && com->comIsOpen();
-    StatusDisplay::Readings readings;
-    readings.ldState = reading(RowLdOnState, lineOpen);
-    readings.tecTemp = reading(RowTecTemp, lineOpen);
-    readings.current = reading(RowCurrentSetting, lineOpen);
-    readings.power = reading(RowLdPower, lineOpen);
-    readings.maxCurrent = reading(RowMaxCurrent, lineOpen);
-    statusDisplay.show(deviceStatus, useEnglish != 0, labels, readings);
+    StatusDisplay::Readings shown;
+    shown.ldState = reading(RowLdOnState, lineOpen);
+    shown.tecTemp = reading(RowTecTemp, lineOpen);
+    shown.current = reading(RowCurrentSetting, lineOpen);
+    shown.power = reading(RowLdPower, lineOpen);
+    shown.maxCurrent = reading(RowMaxCurrent, lineOpen);
+    statusDisplay.show(deviceStatus, useEnglish != 0, labels, shown);
 }
 
 StatusDisplay::Reading MainWindow::reading(int row, bool lineOpen) const
 {
-    if (!pollTable.entries[row].heard)
+    if (!readings.heard(row))
         return StatusDisplay::Reading::Unread;
-    return lineOpen && master->isCurrent(row) ? StatusDisplay::Reading::Current
-                                              : StatusDisplay::Reading::Stale;
+    return lineOpen && readings.isCurrent(row) ? StatusDisplay::Reading::Current
+                                               : StatusDisplay::Reading::Stale;
 }
 
 // Slots with no button on this form and nothing to do.

@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "currentreadings.h"
 #include "devicestatus.h"
 #include "linediagnosis.h"
 #include "modbusmaster.h"
@@ -134,14 +135,17 @@ private:
     quint8 writePending = 0;
     ResponseBuffer responseBuffer;
     PollTable pollTable;
+    // Which readings are current; its clock is the window's for everything told in seconds.
+    CurrentReadings readings;
     // The one master, over the state above; made once the poll table is filled.
     std::unique_ptr<ModbusMaster> master;
     StatusDisplay statusDisplay;
-    LineDiagnosis lineDiagnosis;
+    LineDiagnosis lineDiagnosis{[this] { return readings.now(); }};
     static constexpr int ReadoutCount = 5;
+    static constexpr qint64 RejudgeMs = 64;
     quint32 diagnosedAnswers = 0;
     qint32 diagnosedPortState = -1;
-    quint32 diagnosisTicks = 0;
+    qint64 diagnosedAt = 0;
     LineDiagnosis::Verdict shownVerdict;
     int shownReadouts[ReadoutCount] = {-1, -1, -1, -1, -1};
 

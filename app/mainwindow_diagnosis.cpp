@@ -96,11 +96,14 @@ void MainWindow::showDiagnosis()
         lineDiagnosis.tick(master->answersTaken());
     }
     // A read-out turns current with an answer and the reason changes with an open or a close;
-    // everything else (grey after 5 s, the line's silence, the seconds) can wait a few ticks.
+    // everything else (grey after 5 s, the line's silence, the seconds) can wait a few
+    // milliseconds of the clock, however slowly the ticks come.
     const quint32 answers = master->answersTaken();
+    const qint64 now = readings.now();
     if (answers == diagnosedAnswers && portState == diagnosedPortState &&
-        (++diagnosisTicks & 63) != 0)
+        now - diagnosedAt < RejudgeMs)
         return;
+    diagnosedAt = now;
     diagnosedAnswers = answers;
     diagnosedPortState = portState;
     const LineDiagnosis::Verdict verdict = lineDiagnosis.verdict();

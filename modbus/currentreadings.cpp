@@ -4,8 +4,14 @@
 
 #include <memory>
 
-CurrentReadings::CurrentReadings(Clock clock) : clock(std::move(clock))
+CurrentReadings::CurrentReadings(Clock clock)
 {
+    setClock(std::move(clock));
+}
+
+void CurrentReadings::setClock(Clock clock)
+{
+    this->clock = std::move(clock);
     if (!this->clock) {
         auto started = std::make_shared<QElapsedTimer>();
         started->start();

@@ -3,8 +3,11 @@
 #include "registermap.h"
 #include "rtuframe.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -15,6 +18,15 @@ constexpr int WriteLength = RtuFrame::RequestLength;
 constexpr quint8 MaxSlaveAddress = 247;
 
 } // namespace
+
+LineDiagnosis::LineDiagnosis(Clock clock) : clock(std::move(clock))
+{
+    if (!this->clock) {
+        auto started = std::make_shared<QElapsedTimer>();
+        started->start();
+        this->clock = [started] { return started->elapsed(); };
+    }
+}
 
 void LineDiagnosis::opened()
 {
@@ -38,7 +50,6 @@ void LineDiagnosis::gone()
 
 void LineDiagnosis::tick(quint32 answersTaken)
 {
-    ++now;
     if (answersTaken != answersSeen) {
         answersSeen = answersTaken;
         answeredSinceOpen = true;
@@ -48,7 +59,7 @@ void LineDiagnosis::tick(quint32 answersTaken)
 
 void LineDiagnosis::restartWindow()
 {
-    windowStart = now;
+    windowStart = clock();
     bytesHeard = 0;
     ownRequests = 0;
     slaveFrames = 0;
@@ -129,12 +140,13 @@ int LineDiagnosis::frameAt(const quint8 *bytes, int count, int at, bool &ownRequ
 LineDiagnosis::Verdict LineDiagnosis::verdict() const
 {
     Verdict v;
-    v.seconds = int((now - windowStart) / 1000);
+    const qint64 into = clock() - windowStart;
+    v.seconds = int(into / 1000);
     if (!open) {
         v.reason = Reason::Closed;
     } else if (lineGone) {
         v.reason = Reason::Gone;
-    } else if (now - windowStart < JudgeAfterTicks) {
+    } else if (into < JudgeAfterMs) {
         v.reason = answeredSinceOpen ? Reason::None : Reason::Waiting;
     } else if (otherSlave != 0) {
         v.reason = Reason::OtherSlave;

@@ -3,18 +3,22 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 // Why the driver's read-outs stay empty, worked out from what the line did; never guessed.
 //
 // Evidence, fed by the window: the port opened or closed, the line gone, each tick with the
 // port open, each request the panel sent, each burst heard, and the number of answers the master
-// has taken. Counting only: a burst is searched for frames once, when it arrives.
+// has taken. Counting only: a burst is searched for frames once, when it arrives. Time is the
+// clock's, not a count of ticks: the operator reads the seconds, and a throttled timer slows the
+// ticks, not the clock.
 //
 // The rules, read top down; the first that holds is the reason:
 // 1. The port is closed: Closed.
 // 2. The line has gone (the channel gave it up): Gone.
 // Everything below is judged from what the line did since the port was opened or since the
 // last answer, whichever is later (the window):
-// 3. Under JudgeAfterTicks into the window: nothing yet if the driver has answered since the
+// 3. Under JudgeAfterMs into the window: nothing yet if the driver has answered since the
 //    open (a healthy line shows no reason), else Waiting.
 // 4. A well-formed frame from another slave was heard (the same shape and CRC tests as an
 //    answer; it is never credited): OtherSlave, with its address.
@@ -51,8 +55,12 @@ public:
         bool operator!=(const Verdict &other) const { return !(*this == other); }
     };
 
-    static constexpr quint64 JudgeAfterTicks = 2000;
+    static constexpr qint64 JudgeAfterMs = 2000;
     static constexpr int SlaveAddress = 1;
+
+    // Milliseconds on a clock that never goes back; without one, the system's monotonic clock.
+    using Clock = std::function<qint64()>;
+    explicit LineDiagnosis(Clock clock = Clock());
 
     void opened();
     void closed();
@@ -77,8 +85,8 @@ private:
     bool open = false;
     bool lineGone = false;
     bool answeredSinceOpen = false;
-    quint64 now = 0;
-    quint64 windowStart = 0;
+    Clock clock;
+    qint64 windowStart = 0;
     quint32 answersSeen = 0;
 
     // Evidence in the window.

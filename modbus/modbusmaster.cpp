@@ -28,14 +28,8 @@ void ModbusMaster::recordReading(int row, quint16 value)
     entry.value = value;
     entry.heard = true;
     refusedWith[row] = 0;
-    readAt[row] = now;
-    readSinceOpen[row] = true;
-}
-
-bool ModbusMaster::isCurrent(int row) const
-{
-    return pollTable.entries[row].heard && readSinceOpen[row] &&
-           now - readAt[row] < StaleAfterTicks;
+    if (readings)
+        readings->record(row, value);
 }
 
 quint32 ModbusMaster::writeOffTicks() const
@@ -56,8 +50,8 @@ void ModbusMaster::step(bool portOpen, MasterLink &link)
     if (!portOpen) {
         if (wasOpen) {
             // What was read before the close is not current once the port is open again.
-            for (bool &read : readSinceOpen)
-                read = false;
+            if (readings)
+                readings->closed();
             // A command sent minutes later, perhaps to another driver, is not what was asked.
             writes.dropAll(echo == LineEcho::Echoes, link);
             wasOpen = false;

@@ -2,6 +2,7 @@
 #define MODBUSMASTER_H
 
 #include "answerfinder.h"
+#include "currentreadings.h"
 #include "polltable.h"
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
@@ -42,7 +43,8 @@ void traceFrame(const char *name, const quint8 *bytes, quint16 count, FILE *out 
 // The poll table, the queue and the flags belong to MainWindow and are held by reference, so a
 // test can build the same state on its own and drive it tick by tick without widgets or a port.
 // The master's own state is the account of requests still unanswered, the time the driver has
-// been seen to take, the clock of each reading, and the writes on their way (WriteInFlight).
+// been seen to take, and the writes on their way (WriteInFlight). Whether a reading is current
+// is CurrentReadings' to say: the master hands it every value and every close.
 //
 // Replies carry no register number. The rule that keeps a reply on its register: a reply is
 // credited only while every read request that could still be answered was for the row under the
@@ -75,13 +77,14 @@ public:
 
     static constexpr quint16 WriteDelayTicks = WriteInFlight::DelayTicks;
     static constexpr int MaxWriteSends = WriteInFlight::MaxSends;
-    // A reading older than this (ticks with the port open) is no longer current.
-    static constexpr quint64 StaleAfterTicks = 5000;
     // Bounds of the silence that writes requests off. The lower one stands for every driver
     // until it has shown how slow it is; the upper one is how long a driver that has gone away
     // (or a line that never falls silent) can hold the poll cycle on one row.
     static constexpr quint32 MinWriteOffTicks = 400;
     static constexpr quint32 MaxWriteOffTicks = 2000;
+
+    // Where the values read and the closes go; none until set.
+    void setReadings(CurrentReadings *readings) { this->readings = readings; }
 
     void step(bool portOpen, MasterLink &link);
 
@@ -102,11 +105,8 @@ public:
     // The flush cannot wait any longer: what is left is dropped, reported.
     void endFlush(MasterLink &link) { writes.dropAll(echo == LineEcho::Echoes, link); }
 
-    // A value read from the driver for the row: stored, marked heard, its clock restarted.
+    // A value read from the driver for the row: stored, marked heard, handed to the readings.
     void recordReading(int row, quint16 value);
-    // The row holds a reading taken less than StaleAfterTicks ago and since the port was last
-    // opened.
-    bool isCurrent(int row) const;
 
     // The silence after which the requests still unanswered are written off.
     quint32 writeOffTicks() const;
@@ -138,6 +138,7 @@ private:
     bool writeOffDue() const;
 
     PollTable &pollTable;
+    CurrentReadings *readings = nullptr;
     ResponseBuffer &responseBuffer;
     quint8 &deviceOnline;
     WriteInFlight writes;
@@ -166,8 +167,6 @@ private:
 
     quint32 answers = 0;
     quint8 refusedWith[PollTable::Capacity] = {};
-    quint64 readAt[PollTable::Capacity] = {};
-    bool readSinceOpen[PollTable::Capacity] = {};
 };
 
 #endif // MODBUSMASTER_H

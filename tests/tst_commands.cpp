@@ -32,7 +32,7 @@ struct Panel
     // Online with the given maximum current, taken in through the poll table like a real answer.
     void bringOnline(quint16 maxCurrent)
     {
-        probe.pollTable().entries[RegisterMap::RowMaxCurrent].value = maxCurrent;
+        probe.master().recordReading(RegisterMap::RowMaxCurrent, maxCurrent);
         probe.deviceOnline() = 1;
         const qint32 portState = probe.portState();
         probe.portState() = 0; // the master stays still on this tick

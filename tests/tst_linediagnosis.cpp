@@ -14,6 +14,7 @@
 #include "simulateddriver.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -38,12 +39,14 @@ QByteArray withCrc(QByteArray frame)
     return frame.append(char(crc & 0xFF)).append(char(crc >> 8));
 }
 
-// Runs a script of evidence: "open", "close", "gone", "send" (a read of 40146), "tick N",
-// "answer" (the master took one), "hear HEX" (a burst), "cut HEX" (a frame, its CRC added, in
-// two bursts), "echo" (the last request heard back, cut after a glitch byte).
-LineDiagnosis::Verdict run(const QString &script)
+// Runs a script of evidence, ticks tickMs apart on the clock: "open", "close", "gone", "send" (a
+// read of 40146), "tick N" (N ms of ticks), "answer" (a tick on which the master took one),
+// "hear HEX" (a burst), "cut HEX" (a frame, its CRC added, in two bursts), "echo" (the last
+// request heard back, cut after a glitch byte).
+LineDiagnosis::Verdict run(const QString &script, int tickMs)
 {
-    LineDiagnosis diagnosis;
+    qint64 clockMs = 1000;
+    LineDiagnosis diagnosis([&] { return clockMs; });
     quint32 answers = 0;
     const RtuFrame::Request request = RtuFrame::readRequest(SlaveAddress, LdMaxCurrent);
     const QByteArray echo(reinterpret_cast<const char *>(request.data()), int(request.size()));
@@ -61,11 +64,14 @@ LineDiagnosis::Verdict run(const QString &script)
             diagnosis.gone();
         else if (verb == QLatin1String("send"))
             diagnosis.sent(request.data(), int(request.size()));
-        else if (verb == QLatin1String("answer"))
+        else if (verb == QLatin1String("answer")) {
+            clockMs += tickMs;
             diagnosis.tick(++answers);
-        else if (verb == QLatin1String("tick"))
-            for (int i = rest.toInt(); i > 0; --i)
+        } else if (verb == QLatin1String("tick"))
+            for (int left = rest.toInt(); left > 0; left -= tickMs) {
+                clockMs += qMin(left, tickMs);
                 diagnosis.tick(answers);
+            }
         else if (verb == QLatin1String("hear"))
             hear(QByteArray::fromHex(rest.toLatin1()));
         else if (verb == QLatin1String("cut") || verb == QLatin1String("echo")) {
@@ -93,6 +99,7 @@ enum class Line {
     Nobody,      // nothing on the far end
     Refusing,    // the simulated unit, refusing to read 40146
     FallsSilent, // the simulated unit answers, then stops
+    SlowTicks,   // the same, with the panel's ticks held 16 ms apart as a throttled timer does
     Unplugged,   // the simulated unit's pseudo-terminal goes away once it has answered
     MissingPort, // a port that is not there
     Held,        // a port another program holds
@@ -158,10 +165,13 @@ void tst_LineDiagnosis::rules()
     QFETCH(Reason, reason);
     QFETCH(int, seconds);
     QFETCH(int, slave);
-    const LineDiagnosis::Verdict verdict = run(script);
-    QCOMPARE(verdict.reason, reason);
-    QCOMPARE(verdict.seconds, seconds);
-    QCOMPARE(verdict.slave, slave);
+    // The seconds are the clock's, however far apart the ticks come.
+    for (const int tickMs : {1, 16}) {
+        const LineDiagnosis::Verdict verdict = run(script, tickMs);
+        QCOMPARE(verdict.reason, reason);
+        QCOMPARE(verdict.seconds, seconds);
+        QCOMPARE(verdict.slave, slave);
+    }
 }
 
 void tst_LineDiagnosis::lineConditions_data()
@@ -208,6 +218,9 @@ void tst_LineDiagnosis::lineConditions_data()
     QTest::newRow("driver falls silent")
         << Line::FallsSilent << clean << true
         << QStringLiteral("No answer from the driver on %1 for \\d+ s\\.");
+    QTest::newRow("driver falls silent, ticks 16 ms apart")
+        << Line::SlowTicks << clean << true
+        << QStringLiteral("No answer from the driver on %1 for (\\d+) s\\.");
     QTest::newRow("adapter unplugged")
         << Line::Unplugged << clean << true
         << QStringLiteral("%1 has gone \\(adapter unplugged\\?\\): close it and open it again\\.");
@@ -251,7 +264,8 @@ void tst_LineDiagnosis::lineConditions()
     QString port = pty.slavePath();
     if (line == Line::Refusing)
         driver->model().setRefusedRead(LdMaxCurrent);
-    if (line == Line::Simulated || line == Line::FallsSilent || line == Line::Refusing)
+    const bool fallsSilent = line == Line::FallsSilent || line == Line::SlowTicks;
+    if (line == Line::Simulated || fallsSilent || line == Line::Refusing)
         QVERIFY(driver->openFd(pty.fd()));
     else if (line == Line::Unplugged)
         QVERIFY(driver->openPty());
@@ -300,7 +314,7 @@ void tst_LineDiagnosis::lineConditions()
     const auto current = [&](int i) {
         static const int rows[Readouts] = {RowLdOnState, RowTecTemp, RowCurrentSetting, RowLdPower,
                                            RowMaxCurrent};
-        return probe.master().isCurrent(rows[i]) && probe.portState() == 1 &&
+        return probe.readings().isCurrent(rows[i]) && probe.portState() == 1 &&
                probe.com().comIsOpen();
     };
     // The read-outs that are not current, and the status group, say why.
@@ -318,6 +332,27 @@ void tst_LineDiagnosis::lineConditions()
         return true;
     };
 
+    if (line == Line::SlowTicks) {
+        QVERIFY(runUntil([&] { return current(0) && current(4); }, 30000));
+        probe.tickTimer().setInterval(16);
+        runUntil([] { return false; }, 200);
+        // Every read-out grey within 6 s of the clock, the reason in the clock's seconds.
+        QElapsedTimer silence;
+        silence.start();
+        driver->faults().silent = true;
+        const auto allGrey = [&] {
+            for (int i = 0; i < Readouts; ++i)
+                if (current(i) || !readout(form, i)->styleSheet().contains(QLatin1String("150")))
+                    return false;
+            return true;
+        };
+        QVERIFY(runUntil(allGrey, 8000));
+        QVERIFY2(silence.elapsed() <= 6000, qPrintable(QString::number(silence.elapsed())));
+        const QRegularExpressionMatch said = pattern.match(form.groupBox_4->toolTip());
+        QVERIFY2(said.hasMatch(), qPrintable(form.groupBox_4->toolTip()));
+        QVERIFY2(said.captured(1).toInt() >= 4 && said.captured(1).toInt() <= 6,
+                 qPrintable(form.groupBox_4->toolTip()));
+    }
     if (line == Line::FallsSilent || line == Line::Unplugged) {
         QVERIFY(runUntil([&] { return current(0) && current(4); }, 30000));
         if (line == Line::FallsSilent)

@@ -25,9 +25,12 @@ const QString Grey = QStringLiteral("color: rgb(150, 150, 150);");
 // answers, so only the test puts readings into the poll table.
 struct Panel
 {
-    Panel()
+    // The window's clock is the system's unless the test sets one.
+    explicit Panel(CurrentReadings::Clock clock = CurrentReadings::Clock())
     {
         probe.tickTimer().stop();
+        if (clock)
+            probe.readings().setClock(clock);
         open();
     }
     ~Panel()
@@ -426,16 +429,24 @@ void TestStatusDisplay::unchangedValuesLeaveLabelsAlone()
 void TestStatusDisplay::readoutsNotCurrentTurnGrey_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("not read for 5 s") << "wait";
-    QTest::newRow("port closed by the operator") << "close";
-    QTest::newRow("line gone") << "hang up";
+    QTest::addColumn<int>("tickMs"); // on the window's clock
+    QTest::newRow("not read for 5 s, ticks 1 ms apart") << "wait" << 1;
+    QTest::newRow("not read for 5 s, ticks 16 ms apart") << "wait" << 16;
+    QTest::newRow("port closed by the operator") << "close" << 1;
+    QTest::newRow("line gone") << "hang up" << 1;
 }
 
 void TestStatusDisplay::readoutsNotCurrentTurnGrey()
 {
     QFETCH(QString, how);
+    QFETCH(int, tickMs);
 
-    Panel panel;
+    qint64 clockMs = 0;
+    Panel panel([&] { return clockMs; });
+    const auto tick = [&] {
+        clockMs += tickMs;
+        panel.probe.tick();
+    };
     QLabel *const numbers[] = {panel.form.tecRtTemp, panel.form.ldSetCurrent, panel.form.ldMaxCur};
     StyleChangeCounter stateStyles(panel.form.ldState);
     panel.setRow(RegisterMap::RowLdOnState, 1);
@@ -443,13 +454,14 @@ void TestStatusDisplay::readoutsNotCurrentTurnGrey()
     panel.setRow(RegisterMap::RowCurrentSetting, 1500);
     panel.setRow(RegisterMap::RowMaxCurrent, 2000);
     panel.probe.deviceOnline() = 1; // the power is never read
-    panel.probe.tick();
+    const qint64 readAt = clockMs;
+    tick();
     QCOMPARE(panel.form.ldState->styleSheet(), Green);
 
     if (how == QLatin1String("wait")) {
-        // One tick short of 5 s after the reading, the tick above included.
-        for (quint64 i = 2; i < ModbusMaster::StaleAfterTicks; ++i)
-            panel.probe.tick();
+        // Current up to the last tick short of 5 s after the reading, grey on the next.
+        while (clockMs + tickMs < readAt + CurrentReadings::StaleAfterMs)
+            tick();
         QCOMPARE(panel.form.ldState->styleSheet(), Green);
     } else if (how == QLatin1String("close")) {
         panel.form.btn_comSet->click();
@@ -460,7 +472,7 @@ void TestStatusDisplay::readoutsNotCurrentTurnGrey()
     }
     const int greyed = stateStyles.count + 1;
     for (int i = 0; i < 10; ++i)
-        panel.probe.tick();
+        tick();
 
     // Grey, set once, texts kept; a read-out still showing the form's text keeps its style.
     QCOMPARE(stateStyles.count, greyed);

@@ -30,6 +30,7 @@ public:
     ResponseBuffer &responseBuffer() { return w.responseBuffer; }
     PollTable &pollTable() { return w.pollTable; }
     ModbusMaster &master() { return *w.master; }
+    CurrentReadings &readings() { return w.readings; }
 
     void storeResponse(const quint8 *bytes, quint16 length) { w.storeResponse(bytes, length); }
     void masterStep() { w.masterStep(); }
