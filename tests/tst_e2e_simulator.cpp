@@ -663,7 +663,8 @@ void tst_E2eSimulator::recordFailure()
     bench.form().btnSetLdCurrent->click();
     WAIT_COMPARE(bench.model().read(LdCurrentSetting), quint16(1200));
     WAIT_COMPARE(bench.form().ldSetCurrent->text(), QStringLiteral("1200"));
-    QVERIFY(bench.driver.log().size() > requests + 2);
+    // The write and a whole sweep of polls after it.
+    QVERIFY(runUntil([&] { return bench.driver.log().size() > requests + PollRowCount + 1; }));
     QCOMPARE(bench.probe->deviceOnline(), quint8(1));
     QCOMPARE(dialogs.seen.size(), 1);
 }
