@@ -530,7 +530,7 @@ void tst_E2eSimulator::record()
                             "ld_max_current,ld_on,tec_on,event"));
     QStringList events;
     qint64 previous = startedAt - 1;
-    qint64 lastSecond = -1;
+    qint64 recordStart = -1;
     int seconds = 0;
     QString current = QStringLiteral("1000");
     for (int i = 1; i < rows.size(); ++i) {
@@ -562,16 +562,18 @@ void tst_E2eSimulator::record()
                      row[3] == hundredths(quint16(entry.toInt() / 2)),
                  qPrintable(where));
         if (!row[8].isEmpty()) {
+            if (recordStart < 0)
+                recordStart = previous;
             events << row[8];
             continue;
         }
-        // One row a second, as the clock has it.
-        if (lastSecond >= 0)
-            QVERIFY2(qAbs(previous - lastSecond - 1000) < 400, qPrintable(where));
-        lastSecond = previous;
+        // One row a second: never before its second, late only as far as the timers are (the
+        // wall clock and the panel's monotonic one may differ by a few ms over the run).
         ++seconds;
+        QVERIFY2(previous >= recordStart + seconds * 1000 - 50, qPrintable(where));
     }
-    QVERIFY2(seconds >= 4, qPrintable(QString::number(seconds)));
+    QVERIFY2(seconds >= 4 && seconds >= (previous - recordStart) / 1000 - 1,
+             qPrintable(QString::number(seconds)));
     // Every value was read by the end.
     for (int field = 1; field <= 7; ++field)
         QVERIFY(!rows.last()[field].isEmpty());
