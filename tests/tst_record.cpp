@@ -130,9 +130,11 @@ void tst_Record::rows_data()
 
     const QString all = QStringLiteral("25.34,25.00,12.34,1500,2000,1,1,");
     const QString none = QStringLiteral(",,,,,,,");
-    QTest::newRow("clean") << QStringList{"at 999",  "tick", "at 1000", "tick",
-                                          "at 1500", "tick", "at 2100", "tick"}
-                           << QStringList{all + "recording started", all, all};
+    // A tick more than a second late writes one row, not the ones it missed.
+    QTest::newRow("clean") << QStringList{"at 999",  "tick", "at 1000", "tick", "at 1500", "tick",
+                                          "at 2100", "tick", "at 4500", "read", "tick",    "tick",
+                                          "at 5499", "tick", "at 5500", "tick"}
+                           << QStringList{all + "recording started", all, all, all, all};
     // Read last at 0: still current at 4999, gone at 5000.
     QTest::newRow("silent") << QStringList{"at 4000",
                                            "tick",
@@ -160,11 +162,6 @@ void tst_Record::rows_data()
         << QStringList{all + "recording started",    all + "LD off: sent",
                        all + "LD off: confirmed",    all + "LD on: sent",
                        all + "LD on: not confirmed", all + "TEC off: not sent"};
-    // Two equal commands queued: the first report belongs to the older one.
-    QTest::newRow("the same command twice")
-        << QStringList{"queue 40014 0", "queue 40014 0", "sent", "answer 0", "sent", "answer 0"}
-        << QStringList{all + "recording started", all + "LD off: sent", all + "LD off: confirmed",
-                       all + "LD off: sent", all + "LD off: confirmed"};
     QTest::newRow("a reason with commas and quotes")
         << QStringList{"reason Bytes arrive, \"never\" a frame"}
         << QStringList{all + "recording started",
@@ -187,7 +184,8 @@ void tst_Record::rows()
     // Every row is in the file as soon as it is made, while the record still runs.
     QStringList written = fileRows(path);
     QVERIFY(bench.record.running());
-    QCOMPARE(written.takeFirst(), QString::fromLatin1(BenchRecord::header().trimmed()));
+    QCOMPARE(written.value(0), QString::fromLatin1(BenchRecord::header().trimmed()));
+    written.removeFirst();
     QStringList values;
     for (const QString &row : written) {
         const QDateTime at = QDateTime::fromString(row.left(29), Qt::ISODateWithMs);
