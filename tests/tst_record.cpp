@@ -1,5 +1,6 @@
 // The record and the bench's events as plain code, on clocks the test sets: the rows each line
-// condition gives, the time stamps, and a record that cannot be written.
+// condition gives and the time stamps. A record that cannot be written is run end to end in
+// tst_e2e_simulator.
 #include "benchrecord.h"
 #include "commandlog.h"
 #include "currentreadings.h"
@@ -11,10 +12,6 @@
 #include <QtTest>
 
 #include <ctime>
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 using namespace RegisterMap;
 
@@ -112,8 +109,6 @@ private Q_SLOTS:
     void rows();
     void timeText_data();
     void timeText();
-    void failures_data();
-    void failures();
 };
 
 void tst_Record::initTestCase()
@@ -207,7 +202,6 @@ void tst_Record::timeText_data()
                                  << "2026-12-09T17:21:40.123+01:00";
     QTest::newRow("CET, summer") << QByteArray("CET-1CEST,M3.5.0,M10.5.0/3")
                                  << Epoch - 150LL * 86400000 << "2026-07-12T18:21:40.000+02:00";
-    QTest::newRow("UTC") << QByteArray("UTC0") << Epoch + 7 << "2026-12-09T16:21:40.007+00:00";
     QTest::newRow("half hour east")
         << QByteArray("IST-5:30") << Epoch << "2026-12-09T21:51:40.000+05:30";
     QTest::newRow("half hour west")
@@ -227,67 +221,6 @@ void tst_Record::timeText()
     QCOMPARE(BenchRecord::offeredPath(QStringLiteral("/home/op/Documents"),
                                       QDateTime(QDate(2026, 12, 9), QTime(7, 5, 3))),
              QStringLiteral("/home/op/Documents/ldpanel-20261209-070503.csv"));
-}
-
-void tst_Record::failures_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("sizeLimit"); // bytes the file may grow to; 0: no limit
-    QTest::addColumn<int>("rowsKept");  // after the header
-
-    QTest::newRow("folder missing") << "missing/record.csv" << 0 << -1;
-    QTest::newRow("device full at once") << "/dev/full" << 0 << -1;
-    // Header 91 bytes, each row 68 to 70: room for two rows.
-    QTest::newRow("disk full after two rows") << "record.csv" << 300 << 2;
-}
-
-void tst_Record::failures()
-{
-    QFETCH(QString, path);
-    QFETCH(int, sizeLimit);
-    QFETCH(int, rowsKept);
-
-    QTemporaryDir folder;
-    const QString file = path.startsWith(QLatin1Char('/')) ? path : folder.filePath(path);
-    Bench bench;
-    bench.readAll();
-#ifdef Q_OS_UNIX
-    // The file size limit stands in for a full disk: writes past it fail with EFBIG.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (sizeLimit > 0) {
-        rlimit limited = saved;
-        limited.rlim_cur = rlim_t(sizeLimit);
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-#else
-    if (sizeLimit > 0)
-        QSKIP("no file size limit to stand in for a full disk");
-#endif
-    bool started = bench.record.start(file);
-    int ticks = 0;
-    while (bench.record.running() && ticks < 10) {
-        bench.mono += BenchRecord::RowEveryMs;
-        bench.record.tick();
-        ++ticks;
-    }
-#ifdef Q_OS_UNIX
-    setrlimit(RLIMIT_FSIZE, &saved);
-#endif
-    QVERIFY(!bench.record.running());
-    QVERIFY(!bench.record.error().isEmpty());
-    if (rowsKept < 0) {
-        QVERIFY(!started);
-        return;
-    }
-    QVERIFY(started);
-    QStringList rows = fileRows(file);
-    QCOMPARE(rows.size(), 1 + rowsKept + 1); // the row cut short by the full disk
-    QVERIFY(rows.last().size() < rows[1].size());
-    // Nothing more once it has stopped.
-    QVERIFY(!bench.record.tick());
-    QCOMPARE(fileRows(file), rows);
 }
 
 QTEST_GUILESS_MAIN(tst_Record)
