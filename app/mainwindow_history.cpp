@@ -125,7 +125,7 @@ void MainWindow::showRecordState()
     const bool running = benchRecord->running();
     if (useEnglish)
         actionRecord->setText(running ? QStringLiteral("Stop recording")
-                                      : QStringLiteral("Record to file…"));
+                                      : QString::fromUtf8("Record to file…"));
     else
         actionRecord->setText(QString::fromUtf8(running ? "停止记录" : "记录到文件…"));
 }
