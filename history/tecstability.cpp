@@ -8,19 +8,15 @@
 void TecStability::take(int row, quint16 value, qint64 at)
 {
     if (row == RegisterMap::RowTecTemp) {
-        // A silent stretch in between: the temperature then is unknown, so the 30 s start again.
-        if (!current(tempAt, at))
-            withinSince = -1;
         temp = value;
         tempAt = at;
     } else if (row == RegisterMap::RowTempSetting) {
-        if (!current(settingAt, at))
-            withinSince = -1;
         setting = value;
         settingAt = at;
     } else {
         return;
     }
+    // Either one silent for 5 s: what the TEC did then is unknown, so the 30 s start again.
     if (!current(tempAt, at) || !current(settingAt, at) ||
         std::abs(int(temp) - int(setting)) > ToleranceHundredths)
         withinSince = -1;

@@ -21,12 +21,20 @@ TrendHistory::TrendHistory(CurrentReadings &readings, std::function<qint64()> wa
 {
     if (!this->wallClock)
         this->wallClock = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    readings.addListener([this](int row, quint16 value, qint64 at) {
+    // The readings cannot forget a listener: one that outlives the history does nothing.
+    readings.addListener([this, alive = alive](int row, quint16 value, qint64 at) {
+        if (!*alive)
+            return;
         if (row < 0)
             close(at);
         else
             take(row, value, at);
     });
+}
+
+TrendHistory::~TrendHistory()
+{
+    *alive = false;
 }
 
 qint64 TrendHistory::now() const

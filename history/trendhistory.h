@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CurrentReadings;
@@ -19,7 +20,7 @@ class CurrentReadings;
 // more after the one before it (the line was silent), or the first after a close, starts a new
 // segment. The last half hour is kept reading by reading; older readings are folded into 2 s
 // buckets that keep the lowest, the highest and the last value, so the extremes survive and 24
-// hours of ten readings a second per row stay within a few MiB.
+// hours of ten readings a second per row take about 7 MiB (bench/historymemory.cpp measures it).
 class TrendHistory
 {
 public:
@@ -41,6 +42,7 @@ public:
     // Registers itself as a listener of the readings. Wall clock: ms since the epoch, settable for
     // tests.
     explicit TrendHistory(CurrentReadings &readings, std::function<qint64()> wallClock = {});
+    ~TrendHistory();
     TrendHistory(const TrendHistory &) = delete;
     TrendHistory &operator=(const TrendHistory &) = delete;
 
@@ -92,6 +94,7 @@ private:
     std::deque<BenchEvent> eventList;
     std::vector<WallOffset> offsets;
     TecStability tec;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 #endif // TRENDHISTORY_H

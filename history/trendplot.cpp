@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -144,19 +145,21 @@ Range rangeOf(const std::vector<std::vector<TrendHistory::Point>> &series, doubl
 } // namespace
 
 TrendPlot::TrendPlot(const TrendHistory &history, bool english, QWidget *parent)
-    : QWidget(parent), history(history), english(english)
+    : QWidget(parent), history(history), english(english), paintLater(new QTimer(this))
 {
     setObjectName(QStringLiteral("trendPlot"));
     setMouseTracking(true);
     setFocusPolicy(Qt::WheelFocus);
     setMinimumSize(480, 320);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    paintLater->setSingleShot(true);
+    connect(paintLater, &QTimer::timeout, this, [this] { update(); });
 }
 
 void TrendPlot::setSpan(qint64 ms)
 {
     spanMs = std::max(MinSpanMs, std::min(MaxSpanMs, ms));
-    update();
+    requestPaint();
 }
 
 void TrendPlot::zoom(int steps)
@@ -174,22 +177,43 @@ void TrendPlot::setViewEnd(qint64 monoMs)
     const qint64 now = history.now();
     follow = monoMs >= now;
     endMs = std::max(std::min(monoMs, now), now - MaxSpanMs);
-    update();
+    requestPaint();
+}
+
+void TrendPlot::requestPaint()
+{
+    // A paint costs a few ms of the thread the 1 ms tick runs on: at most PaintEveryMs apart,
+    // however fast the pointer or a held key moves.
+    if (!sincePaint.isValid() || sincePaint.elapsed() >= PaintEveryMs)
+        update();
+    else if (!paintLater->isActive())
+        paintLater->start(int(PaintEveryMs - sincePaint.elapsed()));
+}
+
+bool TrendPlot::presentMoved() const
+{
+    const qint64 since = history.now() - paintedEnd;
+    return follow && (since * upperPane().width() >= spanMs || since >= 1000);
 }
 
 void TrendPlot::followNow()
 {
     follow = true;
-    update();
+    requestPaint();
 }
 
 QRect TrendPlot::upperPane() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    const int axis = metrics.horizontalAdvance(QStringLiteral("00000.0")) + 8;
-    const int legend = metrics.height() + 8;
-    const int paneHeight = std::max(20, (height() - 2 * legend - metrics.height() - 10) / 2);
-    return QRect(axis, legend, std::max(20, width() - 2 * axis), paneHeight);
+    // Measured once per size: xAt() asks for every point drawn.
+    if (paneFor != size()) {
+        const QFontMetrics metrics = fontMetrics();
+        const int axis = metrics.horizontalAdvance(QStringLiteral("00000.0")) + 8;
+        const int legend = metrics.height() + 8;
+        const int paneHeight = std::max(20, (height() - 3 * legend - metrics.height() - 6) / 2);
+        pane = QRect(axis, legend, std::max(20, width() - 2 * axis), paneHeight);
+        paneFor = size();
+    }
+    return pane;
 }
 
 QRect TrendPlot::lowerPane() const
@@ -257,6 +281,8 @@ void TrendPlot::paintEvent(QPaintEvent *)
     const qint64 to = viewEnd();
     const qint64 from = to - spanMs;
     const int columns = upper.width();
+    paintedEnd = to;
+    sincePaint.start();
 
     std::vector<std::vector<TrendHistory::Point>> points;
     for (const Series &series : PlotSeries)
@@ -286,7 +312,7 @@ void TrendPlot::paintEvent(QPaintEvent *)
     const QColor grid(225, 225, 225);
     const QColor ink(60, 60, 60);
     auto valueAxis = [&](const QRect &pane, const Range &range, double scale, bool right,
-                         bool drawGrid) {
+                         bool drawGrid, const QColor &color) {
         const double step = niceStep((range.high - range.low) / scale /
                                      std::max(2, pane.height() / (metrics.height() * 2)));
         const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
@@ -297,16 +323,17 @@ void TrendPlot::paintEvent(QPaintEvent *)
                 painter.setPen(grid);
                 painter.drawLine(pane.left(), y, pane.right(), y);
             }
-            painter.setPen(ink);
+            painter.setPen(color);
             const QString label = QString::number(v, 'f', decimals);
             const int width = metrics.horizontalAdvance(label);
             painter.drawText(right ? pane.right() + 4 : pane.left() - 4 - width,
                              y + metrics.ascent() / 2, label);
         }
     };
-    valueAxis(upper, temperature, 100, false, true);
-    valueAxis(lower, power, 100, false, true);
-    valueAxis(lower, current, 1, true, false);
+    // Each lower axis in its series' colour: the power on the left, the currents on the right.
+    valueAxis(upper, temperature, 100, false, true, ink);
+    valueAxis(lower, power, 100, false, true, PlotSeries[2].color);
+    valueAxis(lower, current, 1, true, false, PlotSeries[3].color);
 
     // The time axis, in the desktop's local time.
     {
@@ -331,19 +358,39 @@ void TrendPlot::paintEvent(QPaintEvent *)
             painter.setPen(grid);
             painter.drawLine(x, upper.top(), x, upper.bottom());
             painter.drawLine(x, lower.top(), x, lower.bottom());
-            painter.setPen(ink);
             const QString label = QDateTime::fromMSecsSinceEpoch(wall).toString(format);
-            painter.drawText(x - metrics.horizontalAdvance(label) / 2,
-                             lower.bottom() + 4 + metrics.ascent(), label);
+            const int left = x - metrics.horizontalAdvance(label) / 2;
+            if (left + metrics.horizontalAdvance(label) > lower.right() + 8)
+                continue; // under the right axis' labels
+            painter.setPen(ink);
+            painter.drawText(left, lower.bottom() + 4 + metrics.ascent(), label);
         }
     }
 
-    // The commands, each a marker coloured by its outcome.
-    for (const BenchEvent &event : history.events(from, to)) {
+    // The commands: one marker each, where it was given, coloured by what became of it last.
+    struct Marker
+    {
+        int command;
+        qint64 at;
+        BenchEvent::Outcome outcome;
+    };
+    std::vector<Marker> markers;
+    for (const BenchEvent &event : history.events(from - MarkerReachMs, to)) {
         if (event.kind != BenchEvent::Kind::Command)
             continue;
-        const int x = xAt(event.monoMs);
-        const QColor color = outcomeColor(event.outcome);
+        auto same = std::find_if(markers.begin(), markers.end(), [&](const Marker &marker) {
+            return event.command != 0 && marker.command == event.command;
+        });
+        if (same != markers.end())
+            same->outcome = event.outcome;
+        else
+            markers.push_back(Marker{event.command, event.monoMs, event.outcome});
+    }
+    for (const Marker &marker : markers) {
+        if (marker.at < from)
+            continue;
+        const int x = xAt(marker.at);
+        const QColor color = outcomeColor(marker.outcome);
         painter.setPen(QPen(color, 1, Qt::DotLine));
         painter.drawLine(x, upper.top(), x, upper.bottom());
         painter.drawLine(x, lower.top(), x, lower.bottom());
@@ -366,19 +413,23 @@ void TrendPlot::paintEvent(QPaintEvent *)
         const auto &line = points[s];
         painter.save();
         painter.setClipRect(pane);
-        painter.setPen(QPen(series.color, 1.6, series.style, Qt::FlatCap, Qt::RoundJoin));
+        // One device pixel wide: wider pens go through the stroker, several times the cost.
+        QPen pen(series.color, 1, series.style);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
         QPainterPath path;
         for (size_t i = 0; i < line.size(); ++i) {
             const TrendHistory::Point &point = line[i];
-            const double x = xAt(point.at);
-            const double y = range.y(pane, point.last);
+            // On pixel centres: level stretches stay one pixel sharp under antialiasing.
+            const double x = xAt(point.at) + 0.5;
+            const double y = std::floor(range.y(pane, point.last)) + 0.5;
             if (i == 0 || point.breakBefore)
                 path.moveTo(x, y);
             else
                 path.lineTo(x, y);
             if (point.low != point.high) {
-                path.moveTo(x, range.y(pane, point.low));
-                path.lineTo(x, range.y(pane, point.high));
+                path.moveTo(x, std::floor(range.y(pane, point.low)) + 0.5);
+                path.lineTo(x, std::floor(range.y(pane, point.high)) + 0.5);
                 path.moveTo(x, y);
             }
             const bool alone =
@@ -418,19 +469,25 @@ void TrendPlot::paintEvent(QPaintEvent *)
     }
     legend(x, lower.top() - metrics.height() / 2 - 4, WorkingShade, Qt::SolidLine,
            text(english, "LD working", "LD工作"), true);
-    int outcomeX = upper.right();
-    for (int i = int(sizeof Outcomes / sizeof *Outcomes) - 1; i >= 0; --i) {
-        const QString name = text(english, Outcomes[i].english, Outcomes[i].chinese);
-        outcomeX -= metrics.horizontalAdvance(name) + 14 + 12;
-        const int y = upper.top() - metrics.height() / 2 - 4;
-        const QPoint triangle[] = {QPoint(outcomeX, y - 4), QPoint(outcomeX + 8, y - 4),
-                                   QPoint(outcomeX + 4, y + 3)};
+    // The outcomes' colours on a row of their own under the time axis.
+    int outcomeX = lower.left();
+    const int outcomeY = lower.bottom() + metrics.height() + 8 + metrics.height() / 2 + 4;
+    painter.setPen(ink);
+    const QString commands = text(english, "Commands:", "命令:");
+    painter.drawText(outcomeX, outcomeY + metrics.ascent() / 2 - 1, commands);
+    outcomeX += metrics.horizontalAdvance(commands) + 10;
+    for (const Outcome &outcome : Outcomes) {
+        const QPoint triangle[] = {QPoint(outcomeX, outcomeY - 4),
+                                   QPoint(outcomeX + 8, outcomeY - 4),
+                                   QPoint(outcomeX + 4, outcomeY + 3)};
         painter.setPen(Qt::NoPen);
-        painter.setBrush(Outcomes[i].color);
+        painter.setBrush(outcome.color);
         painter.drawPolygon(triangle, 3);
         painter.setBrush(Qt::NoBrush);
         painter.setPen(ink);
-        painter.drawText(outcomeX + 12, y + metrics.ascent() / 2 - 1, name);
+        const QString name = text(english, outcome.english, outcome.chinese);
+        painter.drawText(outcomeX + 12, outcomeY + metrics.ascent() / 2 - 1, name);
+        outcomeX += 12 + metrics.horizontalAdvance(name) + 14;
     }
 
     // What is under the pointer.
@@ -455,6 +512,13 @@ void TrendPlot::paintEvent(QPaintEvent *)
             painter.drawText(box.left() + 6,
                              box.top() + 4 + i * metrics.height() + metrics.ascent(), lines[i]);
     }
+}
+
+void TrendPlot::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        paneFor = QSize(); // measured again
+    QWidget::changeEvent(event);
 }
 
 void TrendPlot::wheelEvent(QWheelEvent *event)
@@ -501,7 +565,7 @@ void TrendPlot::mousePressEvent(QMouseEvent *event)
     dragging = true;
     dragFromX = positionOf(event).x();
     dragFromEnd = viewEnd();
-    update();
+    requestPaint();
 }
 
 void TrendPlot::mouseMoveEvent(QMouseEvent *event)
@@ -512,18 +576,18 @@ void TrendPlot::mouseMoveEvent(QMouseEvent *event)
     if (dragging)
         setViewEnd(dragFromEnd -
                    qint64(hoverAt.x() - dragFromX) * spanMs / std::max(1, upperPane().width()));
-    update();
+    requestPaint();
 }
 
 void TrendPlot::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
         dragging = false;
-    update();
+    requestPaint();
 }
 
 void TrendPlot::leaveEvent(QEvent *)
 {
     hovering = false;
-    update();
+    requestPaint();
 }

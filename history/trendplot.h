@@ -1,11 +1,13 @@
 #ifndef TRENDPLOT_H
 #define TRENDPLOT_H
 
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
 
+class QTimer;
 class TrendHistory;
 
 // The two plots of the trend on one time axis, drawn with QPainter: the TEC temperature and the
@@ -20,6 +22,9 @@ public:
     static constexpr qint64 MinSpanMs = 60 * 1000;
     static constexpr qint64 MaxSpanMs = 24 * 3600 * 1000LL;
     static constexpr qint64 DefaultSpanMs = 10 * 60 * 1000;
+    static constexpr qint64 PaintEveryMs = 125;
+    // How long after a command its outcomes may come and still colour its marker.
+    static constexpr qint64 MarkerReachMs = 60 * 1000;
 
     TrendPlot(const TrendHistory &history, bool english, QWidget *parent = nullptr);
 
@@ -31,6 +36,10 @@ public:
     qint64 viewEnd() const;
     void setViewEnd(qint64 monoMs); // stops following, unless at the present
     void followNow();
+    // A repaint, now or once PaintEveryMs have passed since the last.
+    void requestPaint();
+    // Following, and the present has moved a pixel, or a second has passed, since the last paint.
+    bool presentMoved() const;
 
     // The time, every value at that time (or a dash where none was current) and the commands
     // near it, as the hover box shows them.
@@ -41,6 +50,7 @@ public:
     QRect lowerPane() const;
 
 protected:
+    void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -62,6 +72,11 @@ private:
     bool dragging = false;
     int dragFromX = 0;
     qint64 dragFromEnd = 0;
+    qint64 paintedEnd = 0;
+    QElapsedTimer sincePaint;
+    QTimer *paintLater;
+    mutable QRect pane;
+    mutable QSize paneFor;
 };
 
 #endif // TRENDPLOT_H

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,6 +48,9 @@ TrendWindow::TrendWindow(TrendHistory &history, const CurrentReadings &readings,
 
     connect(nowButton, &QPushButton::clicked, trendPlot, &TrendPlot::followNow);
     connect(saveButton, &QPushButton::clicked, this, &TrendWindow::askAndSavePicture);
+    // Closed with the panel; a minimised panel (a hide the system makes) leaves it open.
+    if (parent)
+        parent->window()->installEventFilter(this);
     repaintTimer->setInterval(RepaintMs);
     connect(repaintTimer, &QTimer::timeout, this, &TrendWindow::refresh);
     refresh();
@@ -55,12 +59,23 @@ TrendWindow::TrendWindow(TrendHistory &history, const CurrentReadings &readings,
 void TrendWindow::refresh()
 {
     stableLabel->setText(history.stability().text(readings.now(), english));
-    trendPlot->update();
+    // A paint costs milliseconds: only when the view has moved by a pixel. The plot repaints
+    // itself on a zoom, a pan or a hover.
+    if (trendPlot->presentMoved())
+        trendPlot->requestPaint();
 }
 
 bool TrendWindow::savePicture(const QString &path) const
 {
     return trendPlot->grab().save(path, "PNG");
+}
+
+bool TrendWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Hide && !event->spontaneous() && parentWidget() &&
+        watched == parentWidget()->window())
+        close();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TrendWindow::showEvent(QShowEvent *event)

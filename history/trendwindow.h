@@ -12,7 +12,7 @@ class TrendPlot;
 
 // The trend: the TEC temperature against its setting above, the LD power and current setting
 // below, the commands and their outcomes as markers. A window of its own; with a parent, a
-// Qt::Window of it that goes when the parent goes and never keeps the program running alone.
+// Qt::Window of it, closed when the panel is closed, never keeping the program running alone.
 // It repaints a few times a second, and only while shown.
 class TrendWindow : public QWidget
 {
@@ -30,6 +30,7 @@ public:
     void refresh();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
