@@ -81,6 +81,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     master = std::make_unique<ModbusMaster>(pollTable, *writeQueue, responseBuffer, writePending,
                                             writeDelay, deviceOnline);
     master->setReadings(&readings);
+    TickRate::keepFullRateWhenHidden();
 
     form->edLdSetTemp->setVisible(false);
     form->btnSetLdTemp->setVisible(false);
@@ -126,6 +127,7 @@ int MainWindow::run()
 
 void MainWindow::m_timerEvent()
 {
+    tickRate.tick();
     masterStep();
     refreshStatus();
     showDiagnosis();

@@ -9,6 +9,7 @@
 #include "registerwritequeue.h"
 #include "responsebuffer.h"
 #include "statusdisplay.h"
+#include "tickrate.h"
 #include "usersetpoints.h"
 
 #include <QElapsedTimer>
@@ -137,6 +138,7 @@ private:
     PollTable pollTable;
     // Which readings are current; its clock is the window's for everything told in seconds.
     CurrentReadings readings;
+    TickRate tickRate{[this] { return readings.now(); }};
     // The one master, over the state above; made once the poll table is filled.
     std::unique_ptr<ModbusMaster> master;
     StatusDisplay statusDisplay;

@@ -31,7 +31,7 @@ public:
     // Without a clock, the system's monotonic one (QElapsedTimer's).
     explicit CurrentReadings(Clock clock = Clock());
 
-    // The window's one clock: the line's diagnosis, the flush and the tick rate read it too.
+    // The window's one clock: the line's diagnosis and the tick rate read it too.
     qint64 now() const { return clock(); }
     // For a test that sets the time, before anything is read.
     void setClock(Clock clock);

@@ -5,6 +5,7 @@
 #include "eventwait.h"
 #include "hcom.h"
 #include "linediagnosis.h"
+#include "logcapture.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "mainwindowprobe.h"
@@ -12,6 +13,7 @@
 #include "registermap.h"
 #include "rtuframe.h"
 #include "simulateddriver.h"
+#include "tickrate.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -121,6 +123,8 @@ private Q_SLOTS:
     void rules();
     void lineConditions_data();
     void lineConditions();
+    void tickRate_data();
+    void tickRate();
 };
 
 void tst_LineDiagnosis::rules_data()
@@ -415,6 +419,45 @@ void tst_LineDiagnosis::lineConditions()
         QCOMPARE(probe.portState(), 1);
         QCOMPARE(form.btn_comSet->toolTip(), QString());
     }
+}
+
+void tst_LineDiagnosis::tickRate_data()
+{
+    // "P x D": ticks P ms apart for D ms of the clock, in turn.
+    QTest::addColumn<QString>("pace");
+    QTest::addColumn<QStringList>("log");
+
+    const QString slowed = QStringLiteral(
+        "timer ticks slowed to %1 per second (1000 expected): the protocol's timing slows with "
+        "them");
+    const QString back = QStringLiteral("timer ticks back to %1 per second");
+    QTest::newRow("full rate") << "1 x 20000" << QStringList();
+    QTest::newRow("half the rate is not fewer than half") << "2 x 20000" << QStringList();
+    QTest::newRow("a third, said once") << "3 x 20000" << QStringList{slowed.arg(333)};
+    QTest::newRow("throttled to 16 ms, then back")
+        << "1 x 5000; 16 x 15000; 1 x 10000" << QStringList{slowed.arg(63), back.arg(1000)};
+    QTest::newRow("slowed within a window, recovered within the next")
+        << "1 x 2000; 16 x 3000; 1 x 10000" << QStringList{slowed.arg(437), back.arg(1000)};
+}
+
+void tst_LineDiagnosis::tickRate()
+{
+    QFETCH(QString, pace);
+    QFETCH(QStringList, log);
+
+    qint64 clockMs = 0;
+    TickRate rate([&] { return clockMs; });
+    LogCapture capture;
+    rate.tick();
+    for (const QString &phase : pace.split(QLatin1Char(';'))) {
+        const int apart = phase.section(QLatin1Char('x'), 0, 0).trimmed().toInt();
+        for (int left = phase.section(QLatin1Char('x'), 1).trimmed().toInt(); left > 0;
+             left -= apart) {
+            clockMs += apart;
+            rate.tick();
+        }
+    }
+    QCOMPARE(capture.debugLines(), log);
 }
 
 QTEST_MAIN(tst_LineDiagnosis)
