@@ -1,10 +1,14 @@
 #include "mainwindow.h"
 
+#include "benchrecord.h"
+#include "commandlog.h"
 #include "hcom.h"
 #include "mainwindowform.h"
 #include "patternvalidator.h"
 #include "registermap.h"
 #include "screenfit.h"
+#include "trendhistory.h"
+#include "trendwindow.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -86,10 +90,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     form->edLdSetTemp->setVisible(false);
     form->btnSetLdTemp->setVisible(false);
     form->label_28->setVisible(false);
+
+    setUpHistory();
 }
 
 MainWindow::~MainWindow()
 {
+    // The trend window reads the history, which goes with the window's members.
+    delete trendWindow;
     if (portState == 1 || closing)
         com->comClose(portName);
     // The objects made without an owner go with the window, so that nothing outlives it.

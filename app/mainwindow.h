@@ -14,15 +14,22 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
+class BenchRecord;
+class CommandLog;
 class Hcom;
 class MainWindowForm;
+class QAction;
 class QEventLoop;
 class QTimer;
+class TrendHistory;
+class TrendWindow;
+struct BenchEvent;
 struct PortSource;
 
 // The panel's window. It owns the serial channel, the form, the 1 ms tick and the state of the
@@ -44,6 +51,8 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Takes the trend window with it.
+    void closeEvent(QCloseEvent *event) override;
 
 private Q_SLOTS:
     void m_timerEvent();
@@ -81,6 +90,7 @@ private:
     // Why the read-outs stay empty, in the tooltips; the failed open and the ports not listed.
     void showDiagnosis();
     QString lineReasonText(const LineDiagnosis::Verdict &verdict) const;
+    QString lineReasonText(const LineDiagnosis::Verdict &verdict, bool english) const;
     void showOpenFailure();
     void showRefusedPorts();
 
@@ -89,6 +99,7 @@ private:
     int sendWriteRequest(int slave, int reg, int value) override;
     void writeFrame(const quint8 *bytes, quint16 length) override;
     void writeFailed(WriteFailure failure, const QueuedFrame &frame) override;
+    void writeAnswered(const QueuedFrame &frame, quint8 exception) override;
 
     // The commands whose input has no widget on this form take their text from here.
     void selectLdMode(const QString &modeText);
@@ -98,7 +109,8 @@ private:
 
     void warn(const QString &english, const QString &chinese);
     // Until the driver has answered, shows the not-online warning and returns true.
-    bool refuseWhileOffline(const QString &english);
+    // The command (register, value; -1 unknown) is told to the event log as refused.
+    bool refuseWhileOffline(const QString &english, int reg, int value);
 
     Hcom *com = nullptr;
     MainWindowForm *form = nullptr;
@@ -138,6 +150,23 @@ private:
     qint64 diagnosedAt = 0;
     LineDiagnosis::Verdict shownVerdict;
     int shownReadouts[ReadoutCount] = {-1, -1, -1, -1, -1};
+
+    // The trend and the record (mainwindow_history.cpp). Last, so they go before what they read.
+    void setUpHistory();
+    void showTrend();
+    void toggleRecord();
+    bool startRecord(const QString &path);
+    void showRecordState();
+    void benchEvent(const BenchEvent &event);
+    // The record has stopped on a failed write: the operator is told once the step has returned.
+    void recordFailed();
+    std::unique_ptr<TrendHistory> trendHistory;
+    std::unique_ptr<BenchRecord> benchRecord;
+    std::unique_ptr<CommandLog> commandLog;
+    QPointer<TrendWindow> trendWindow;
+    QAction *actionTrend = nullptr;
+    QAction *actionRecord = nullptr;
+    QTimer *recordTimer = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -2,6 +2,7 @@
 // operator looks when the read-outs stay empty.
 #include "mainwindow.h"
 
+#include "commandlog.h"
 #include "hcom.h"
 #include "mainwindowform.h"
 #include "registermap.h"
@@ -55,7 +56,11 @@ QString pick(const Text &text, bool english)
 
 QString MainWindow::lineReasonText(const LineDiagnosis::Verdict &verdict) const
 {
-    const bool english = useEnglish != 0;
+    return lineReasonText(verdict, useEnglish != 0);
+}
+
+QString MainWindow::lineReasonText(const LineDiagnosis::Verdict &verdict, bool english) const
+{
     using Reason = LineDiagnosis::Reason;
     switch (verdict.reason) {
     case Reason::None:
@@ -118,6 +123,9 @@ void MainWindow::showDiagnosis()
         return;
 
     const QString reason = lineReasonText(verdict);
+    // The record and the trend hear of each new reason in English; its seconds are not news.
+    if (verdict.reason != shownVerdict.reason || verdict.slave != shownVerdict.slave)
+        commandLog->lineReason(lineReasonText(verdict, true));
     if (!reason.isEmpty() &&
         (verdict.reason != shownVerdict.reason || verdict.slave != shownVerdict.slave))
         qDebug().noquote() << reason;

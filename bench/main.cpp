@@ -105,6 +105,8 @@ int runPanel(const PanelRun::Options &options)
     put("latency_median_ms", percentile(result.latenciesMs, 0.5));
     put("latency_p99_ms", percentile(result.latenciesMs, 0.99));
     put("latency_max_ms", percentile(result.latenciesMs, 1.0));
+    if (options.withHistory)
+        put("record_rows", result.recordRows);
     return 0;
 }
 
@@ -197,7 +199,7 @@ const char *verdict(bool met)
     return met ? "met" : "NOT met";
 }
 
-int runAll(int seconds, int minChanges, int starts)
+int runAll(int seconds, int minChanges, int starts, bool withHistory)
 {
     const QString secondsText = QString::number(seconds);
     // The floor alone first, then a floor alongside the panel: the two processes run at the
@@ -206,8 +208,11 @@ int runAll(int seconds, int minChanges, int starts)
     if (!runChild({QStringLiteral("--floor"), secondsText}, alone))
         return 1;
     {
-        Child panelChild({QStringLiteral("--panel"), secondsText, QStringLiteral("--min-changes"),
-                          QString::number(minChanges)});
+        QStringList panelArguments{QStringLiteral("--panel"), secondsText,
+                                   QStringLiteral("--min-changes"), QString::number(minChanges)};
+        if (withHistory)
+            panelArguments << QStringLiteral("--with-history");
+        Child panelChild(panelArguments);
         // The panel's window opens once the device is online and a second has passed.
         QThread::msleep(500);
         Child floorChild({QStringLiteral("--floor"), secondsText});
@@ -236,6 +241,9 @@ int runAll(int seconds, int minChanges, int starts)
     const int changes = int(number(panel, "latency_changes"));
 
     std::printf("platform: %s\n", qPrintable(panel.value(QStringLiteral("platform"))));
+    if (withHistory)
+        std::printf("trend window open, record running: %d rows written\n",
+                    int(number(panel, "record_rows")));
     std::printf("ticks per second: %.1f (floor %.1f, %+.2f %%)\n", panelTicks, floorTicks,
                 tickDeviation);
     std::printf("poll requests per second: %.2f (%.2f per 1000 ticks)\n", polls,
@@ -317,8 +325,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption startedOption(QStringLiteral("started-ns"),
                                            QStringLiteral("Child: when the parent started it."),
                                            QStringLiteral("ns"));
+    const QCommandLineOption historyOption(
+        QStringLiteral("with-history"),
+        QStringLiteral("The panel with its trend window open and a record running."));
     parser.addOptions({secondsOption, changesOption, startsOption, floorOption, floorPortOption,
-                       panelOption, startupOption, startedOption});
+                       panelOption, startupOption, startedOption, historyOption});
     const QCommandLineOption demoLineOption(
         QStringLiteral("demo-line"),
         QStringLiteral("Child: the demo's window and unit on one thread, on the line in memory "
@@ -346,6 +357,7 @@ int main(int argc, char *argv[])
         options.cpuSeconds = seconds;
         options.minChanges = minChanges;
         options.maxSeconds = std::max(120, seconds * 2);
+        options.withHistory = parser.isSet(historyOption);
         return runPanel(options);
     }
     if (parser.isSet(demoLineOption))
@@ -357,5 +369,5 @@ int main(int argc, char *argv[])
         return runStartup(started);
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return runAll(seconds, minChanges, starts);
+    return runAll(seconds, minChanges, starts, parser.isSet(historyOption));
 }

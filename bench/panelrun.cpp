@@ -7,12 +7,15 @@
 #include "registermap.h"
 #include "simulateddriver.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QMutex>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -146,6 +149,13 @@ PanelRun::Result PanelRun::run(const Options &options)
         ports->addItem(slavePath);
         ports->setCurrentIndex(ports->count() - 1);
         window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
+        QTemporaryDir recordFolder;
+        const QString recordPath = recordFolder.filePath(QStringLiteral("bench.csv"));
+        if (options.withHistory) {
+            window.findChild<QAction *>(QStringLiteral("actionTrend"))->trigger();
+            if (!probe.startRecord(recordPath))
+                result.error = QStringLiteral("the record could not start");
+        }
 
         std::array<QLabel *, LabelCount> labels{};
         std::array<QString, LabelCount> shown;
@@ -236,7 +246,11 @@ PanelRun::Result PanelRun::run(const Options &options)
                 loop.quit();
             }
         });
-        loop.exec();
+        if (result.error.isEmpty())
+            loop.exec();
+        QFile record(recordPath);
+        if (options.withHistory && record.open(QIODevice::ReadOnly))
+            result.recordRows = int(record.readAll().count('\n')) - 1;
     }
 
     result.peakRssKiB = BenchClock::peakRssKiB();

@@ -19,6 +19,8 @@ public:
         int cpuSeconds = 20;
         int minChanges = 200;
         int maxSeconds = 120;
+        // The trend window open and a record running throughout.
+        bool withHistory = false;
     };
 
     struct Result
@@ -34,6 +36,7 @@ public:
         qint64 peakRssKiB = 0;
         double latencySeconds = 0; // how long changes were collected
         QVector<double> latenciesMs;
+        int recordRows = 0; // written by the end, withHistory only
     };
 
     static Result run(const Options &options);

@@ -1,7 +1,9 @@
 // MainWindow's side of the Modbus master: the tick, the request senders and the write queue.
 #include "mainwindow.h"
 
+#include "commandlog.h"
 #include "hcom.h"
+#include "registermap.h"
 #include "rtuframe.h"
 
 #include <QDebug>
@@ -24,6 +26,7 @@ void MainWindow::masterStep()
 void MainWindow::closePort()
 {
     com->comClose(portName);
+    commandLog->portClosed(portName);
     closing = false;
     if (exitLoop)
         exitLoop->quit();
@@ -47,12 +50,23 @@ void MainWindow::writeFrame(const quint8 *bytes, quint16 length)
 {
     lineDiagnosis.sent(bytes, length);
     com->comWrite(bytes, length);
+    commandLog->frameSent(bytes, length);
+}
+
+void MainWindow::writeAnswered(const QueuedFrame &frame, quint8 exception)
+{
+    commandLog->frameAnswered(frame.data, frame.length, exception);
 }
 
 void MainWindow::writeFailed(WriteFailure failure, const QueuedFrame &frame)
 {
     const QString bytes = QString::fromLatin1(
         QByteArray(reinterpret_cast<const char *>(frame.data), frame.length).toHex(' '));
+    // A refusal has been told with its exception code already.
+    if (failure == WriteFailure::NotConfirmed)
+        commandLog->frameNotConfirmed(frame.data, frame.length);
+    else if (failure == WriteFailure::NotSent)
+        commandLog->frameNotSent(frame.data, frame.length);
     if (exiting) {
         reportWriteFailure(failure, bytes);
         return;
@@ -89,10 +103,16 @@ void MainWindow::reportWriteFailure(WriteFailure failure, const QString &frame)
 void MainWindow::queueRegisterWrite(int reg, int value)
 {
     if (portState == 0) {
+        commandLog->refused(reg, value, QStringLiteral("port not open"));
         warn(QStringLiteral("ComDevice Not Open!"), QString::fromUtf8("没有打开设备串口!"));
         return;
     }
     // A write that does not fit must not vanish: a lost "LD off" matters at a live laser.
-    if (master->queueWrite(reg, value) != RegisterWriteQueue::Stored)
+    if (master->queueWrite(reg, value) != RegisterWriteQueue::Stored) {
+        commandLog->refused(reg, value, QStringLiteral("command queue full"));
         warn(QStringLiteral("Command Queue Full!"), QString::fromUtf8("命令队列已满!"));
+        return;
+    }
+    const RtuFrame::Request frame = RtuFrame::writeRequest(RegisterMap::SlaveAddress, reg, value);
+    commandLog->queued(reg, value, frame.data(), RtuFrame::RequestLength);
 }

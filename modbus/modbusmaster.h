@@ -31,6 +31,9 @@ public:
     virtual void writeFrame(const quint8 *bytes, quint16 length) = 0;
     // Called from inside a step: telling the operator has to wait until the step has returned.
     virtual void writeFailed(WriteFailure failure, const QueuedFrame &frame) = 0;
+    // The write is done: the driver's copy came (exception 0), or its exception (the code; a
+    // writeFailed follows). Also a write taken as done on a copy that may be the driver's.
+    virtual void writeAnswered(const QueuedFrame &, quint8) {}
 };
 
 // One line per sent register write: "write_dir 8 :01 06 9c 4e 00 01 06 4d \r\n", flushed.

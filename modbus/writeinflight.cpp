@@ -40,12 +40,14 @@ WriteInFlight::Answer WriteInFlight::takeAnswer(bool lineMayEcho, MasterLink &li
             return Answer::None;
         if (frame.kind == AnswerFinder::Kind::Echo)
             continue;
+        QueuedFrame front;
+        writeQueue.peek(front);
         if (frame.kind != AnswerFinder::Kind::Exception) {
+            link.writeAnswered(front, 0);
             finish();
             return Answer::Confirmed;
         }
-        QueuedFrame front;
-        writeQueue.peek(front);
+        link.writeAnswered(front, quint8(frame.value));
         link.writeFailed(WriteFailure::Refused, front);
         finish();
         return Answer::Refused;
@@ -63,11 +65,12 @@ bool WriteInFlight::sendDue(bool lineEchoes, MasterLink &link)
         const bool copied = copiedSinceSend(lineEchoes);
         if (!copied && sends < MaxSends)
             return true;
-        if (!copied) {
-            QueuedFrame front;
-            writeQueue.peek(front);
+        QueuedFrame front;
+        writeQueue.peek(front);
+        if (copied)
+            link.writeAnswered(front, 0);
+        else
             link.writeFailed(WriteFailure::NotConfirmed, front);
-        }
         finish();
     }
     return !writeQueue.isEmpty();
@@ -115,6 +118,8 @@ void WriteInFlight::dropAll(bool lineEchoes, MasterLink &link)
             link.writeFailed(WriteFailure::NotSent, frame);
         else if (!copiedSinceSend(lineEchoes))
             link.writeFailed(WriteFailure::NotConfirmed, frame);
+        else
+            link.writeAnswered(frame, 0);
         writeQueue.pop();
     }
     sends = 0;

@@ -1,6 +1,7 @@
 // MainWindow's side of the serial link: the port list, the open/close button, the burst hand-over.
 #include "mainwindow.h"
 
+#include "commandlog.h"
 #include "hcom.h"
 #include "mainwindowform.h"
 
@@ -119,6 +120,7 @@ void MainWindow::comSetClick()
             portState = 1;
             form->btn_comSet->setToolTip(QString());
             lineDiagnosis.opened();
+            commandLog->portOpened(portName);
         } else {
             qDebug().noquote() << QStringLiteral("open err") + portName;
             showOpenFailure();
@@ -133,6 +135,7 @@ void MainWindow::comSetClick()
             closingSince.start();
         } else {
             com->comClose(portName);
+            commandLog->portClosed(portName);
         }
     }
 }

@@ -14,17 +14,28 @@
 #include "simulateddriver.h"
 #include "simulatedline.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
 #include <utility>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using namespace RegisterMap;
 
@@ -119,6 +130,24 @@ struct Bench
         const int until = ticks + count;
         runUntil([&] { return ticks >= until; });
     }
+    // Starts the record as the operator does: the action, then the save dialog.
+    QString offeredRecord;
+    bool startRecord(const QString &path)
+    {
+        QTimer pick;
+        QObject::connect(&pick, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            offeredRecord = dialog->selectedFiles().value(0);
+            dialog->selectFile(path);
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        pick.start(5);
+        auto *action = window->findChild<QAction *>(QStringLiteral("actionRecord"));
+        action->trigger();
+        return action->text() == DesktopLanguage::shown("Stop recording");
+    }
     QString powerText()
     {
         const quint16 power = driver.model().read(LdPower);
@@ -140,6 +169,10 @@ private Q_SLOTS:
     void setCurrent();
     void switchLd_data();
     void switchLd();
+    void record_data();
+    void record();
+    void recordFailure_data();
+    void recordFailure();
     void offlineCommandsRefused_data();
     void offlineCommandsRefused();
     void closeStopsPolling();
@@ -446,6 +479,221 @@ void tst_E2eSimulator::switchLd()
     WAIT_COMPARE(form.ldSetPower->text(), power);
     QCOMPARE(writesIn(bench.driver), 1);
     QVERIFY(dialogs.seen.isEmpty());
+}
+
+namespace {
+
+// The record's rows as another program reads them while the panel still writes: split at the
+// commas (no field here is quoted).
+QList<QStringList> recordRows(const QString &path)
+{
+    QFile file(path);
+    QList<QStringList> rows;
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    for (const QString &line : lines) {
+        if (!line.isEmpty())
+            rows << line.split(QLatin1Char(','));
+    }
+    return rows;
+}
+
+QString hundredths(quint16 value)
+{
+    return QStringLiteral("%1.%2").arg(value / 100).arg(value % 100, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+void tst_E2eSimulator::record_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("unitMax"); // the unit's maximum once the panel has read 2500
+    QTest::addColumn<QStringList>("commands");
+
+    QTest::newRow("current changed")
+        << "1800" << 2500 << QStringList{"LD current 1800: sent", "LD current 1800: confirmed"};
+    QTest::newRow("refused by the panel")
+        << "2600" << 2500 << QStringList{"LD current 2600: refused (above the maximum of 2500mA)"};
+    QTest::newRow("refused by the unit")
+        << "1800" << 1500
+        << QStringList{"LD current 1800: sent", "LD current 1800: refused (exception 3)"};
+}
+
+void tst_E2eSimulator::record()
+{
+    QFETCH(QString, entry);
+    QFETCH(int, unitMax);
+    QFETCH(QStringList, commands);
+
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setMaxCurrent(2500);
+    bench.model().setCurrentSetting(1000);
+    bench.model().setLdOn(true);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("bench.csv"));
+    const qint64 startedAt = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(bench.startRecord(path));
+    // In the documents folder, or at home where there is none.
+    const QFileInfo offered(bench.offeredRecord);
+    QVERIFY2(QRegularExpression(QStringLiteral("^ldpanel-\\d{8}-\\d{6}\\.csv$"))
+                 .match(offered.fileName())
+                 .hasMatch(),
+             qPrintable(bench.offeredRecord));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QCOMPARE(offered.absolutePath(), QFileInfo::exists(documents) ? documents : QDir::homePath());
+    bench.open();
+    QVERIFY(bench.waitOnline());
+    WAIT_COMPARE(bench.form().ldSetCurrent->text(), QStringLiteral("1000"));
+    bench.waitTicks(1500);
+    bench.model().setMaxCurrent(quint16(unitMax));
+    DialogCatcher dialogs;
+    bench.form().edLdSetCurrent->setText(entry);
+    bench.form().btnSetLdCurrent->click();
+    const QString changed =
+        commands.size() == 2 && commands.last().endsWith(QLatin1String("confirmed"))
+            ? entry
+            : QStringLiteral("1000");
+    WAIT_COMPARE(bench.form().ldSetCurrent->text(), changed);
+    bench.waitTicks(2500);
+
+    // Read while the panel still runs and records.
+    const QList<QStringList> rows = recordRows(path);
+    QCOMPARE(rows.value(0).join(QLatin1Char(',')),
+             QStringLiteral("time,tec_temp_c,ld_temp_setting_c,ld_power,ld_current_setting,"
+                            "ld_max_current,ld_on,tec_on,event"));
+    QStringList events;
+    qint64 previous = startedAt - 1;
+    qint64 recordStart = -1;
+    int seconds = 0;
+    // Each value is the unit's own, before or after the command, or empty while not yet read.
+    const QStringList allowed[7] = {{hundredths(bench.model().read(TecTemp))},
+                                    {hundredths(bench.model().read(LdTempSetting))},
+                                    {hundredths(1000 / 2), hundredths(quint16(entry.toInt() / 2))},
+                                    {QStringLiteral("1000"), entry},
+                                    {QStringLiteral("2500"), QString::number(unitMax)},
+                                    {QStringLiteral("1")},
+                                    {QStringLiteral("1")}};
+    for (int i = 1; i < rows.size(); ++i) {
+        const QStringList &row = rows[i];
+        const QString where = QStringLiteral("row %1: ").arg(i) + row.join(QLatin1Char(','));
+        QVERIFY2(row.size() == 9, qPrintable(where));
+        const QDateTime at = QDateTime::fromString(row[0], Qt::ISODateWithMs);
+        QVERIFY2(at.isValid() && at.toMSecsSinceEpoch() >= previous, qPrintable(where));
+        previous = at.toMSecsSinceEpoch();
+        for (int field = 1; field <= 7; ++field)
+            QVERIFY2(row[field].isEmpty() || allowed[field - 1].contains(row[field]),
+                     qPrintable(where));
+        if (!row[8].isEmpty()) {
+            if (recordStart < 0)
+                recordStart = previous;
+            events << row[8];
+            continue;
+        }
+        // One row a second: never before its second, late only as far as the timers are (the
+        // wall clock and the panel's monotonic one may differ by a few ms over the run).
+        ++seconds;
+        QVERIFY2(previous >= recordStart + seconds * 1000 - 50, qPrintable(where));
+    }
+    QVERIFY2(seconds >= 4 && seconds >= (previous - recordStart) / 1000 - 1,
+             qPrintable(QString::number(seconds)));
+    // Every value was read by the end.
+    for (int field = 1; field <= 7; ++field)
+        QVERIFY(!rows.last()[field].isEmpty());
+    QCOMPARE(rows.last()[4], changed);
+
+    const QString port = bench.driver.slavePath();
+    const QStringList lineEvents = events.filter(QRegularExpression(QStringLiteral("^line: ")));
+    QCOMPARE(lineEvents.value(lineEvents.size() - 1), QStringLiteral("line: ok"));
+    for (const QString &line : lineEvents)
+        events.removeOne(line);
+    QCOMPARE(events, QStringList({"recording started", "port opened: " + port}) + commands);
+
+    // Stopped: the file stays as it is.
+    auto *action = bench.window->findChild<QAction *>(QStringLiteral("actionRecord"));
+    action->trigger();
+    QCOMPARE(action->text(), DesktopLanguage::shown("Record to file…"));
+    const int kept = recordRows(path).size();
+    bench.waitTicks(1500);
+    QCOMPARE(recordRows(path).size(), kept);
+}
+
+void tst_E2eSimulator::recordFailure_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("sizeLimit"); // bytes the file may grow to; 0: cannot be opened
+
+    QTest::newRow("cannot be opened") << "missing/bench.csv" << 0;
+    // The size limit stands in for a full disk: writes past it fail as on a full one.
+    QTest::newRow("disk full after a few rows") << "bench.csv" << 600;
+}
+
+void tst_E2eSimulator::recordFailure()
+{
+    QFETCH(QString, file);
+    QFETCH(int, sizeLimit);
+
+#ifdef Q_OS_UNIX
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct Restore
+    {
+        rlimit limit;
+        ~Restore() { setrlimit(RLIMIT_FSIZE, &limit); }
+    } restore{saved};
+#else
+    if (sizeLimit > 0)
+        QSKIP("no file size limit to stand in for a full disk");
+#endif
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.model().setMaxCurrent(2500);
+    bench.model().setCurrentSetting(1000);
+    bench.open();
+    QVERIFY(bench.waitOnline());
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(file);
+    DialogCatcher dialogs;
+#ifdef Q_OS_UNIX
+    if (sizeLimit > 0) {
+        rlimit limited = saved;
+        limited.rlim_cur = rlim_t(sizeLimit);
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+#endif
+    const bool started = bench.startRecord(path);
+    QCOMPARE(started, sizeLimit > 0);
+    QVERIFY(runUntil([&] { return !dialogs.seen.isEmpty(); }, 15000));
+    QCOMPARE(dialogs.seen.size(), 1);
+    QCOMPARE(dialogs.seen.first().title, QStringLiteral("Warning"));
+    QVERIFY2(dialogs.seen.first().text.contains(QDir::toNativeSeparators(path)),
+             qPrintable(dialogs.seen.first().text));
+    auto *action = bench.window->findChild<QAction *>(QStringLiteral("actionRecord"));
+    QCOMPARE(action->text(), DesktopLanguage::shown("Record to file…"));
+    if (sizeLimit > 0) {
+        // The rows before the failure stay whole; the last, cut short, is where the disk ended.
+        const QList<QStringList> rows = recordRows(path);
+        QVERIFY(rows.size() >= 4);
+        QCOMPARE(rows.value(1).value(8), QStringLiteral("recording started"));
+        for (int i = 0; i + 1 < rows.size(); ++i)
+            QCOMPARE(rows[i].size(), 9);
+        QCOMPARE(QFileInfo(path).size(), qint64(sizeLimit));
+    }
+
+    // The panel goes on polling and commanding.
+    const int requests = bench.driver.log().size();
+    bench.form().edLdSetCurrent->setText(QStringLiteral("1200"));
+    bench.form().btnSetLdCurrent->click();
+    WAIT_COMPARE(bench.model().read(LdCurrentSetting), quint16(1200));
+    WAIT_COMPARE(bench.form().ldSetCurrent->text(), QStringLiteral("1200"));
+    // The write and a whole sweep of polls after it.
+    QVERIFY(runUntil([&] { return bench.driver.log().size() > requests + PollRowCount + 1; }));
+    QCOMPARE(bench.probe->deviceOnline(), quint8(1));
+    QCOMPARE(dialogs.seen.size(), 1);
 }
 
 void tst_E2eSimulator::offlineCommandsRefused_data()

@@ -10,6 +10,7 @@
 #include "screenfit.h"
 #include "statusdisplay.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGridLayout>
@@ -250,6 +251,36 @@ void tst_MainWindowForm::creationAndRaiseOrder()
     QCOMPARE(form.comb_comName->isEditable(), false);
     QCOMPARE(form.page_4->children().size(), 0);
     QVERIFY(form.page_3->layout() == nullptr);
+
+    // The trend's and the record's actions are the window's, on the status group and each
+    // read-out; the form keeps its widgets, with the trend window open too.
+    const auto formWidgets = [&window] {
+        QStringList names;
+        for (const QWidget *widget : window.findChildren<QWidget *>())
+            if (!widget->objectName().isEmpty() &&
+                !widget->objectName().startsWith(QLatin1String("qt_")) &&
+                widget->window() == &window)
+                names << widget->objectName();
+        return names.size();
+    };
+    const int widgets = formWidgets();
+    QCOMPARE(widgets, 33);
+    auto *trend = window.findChild<QAction *>(QStringLiteral("actionTrend"));
+    auto *record = window.findChild<QAction *>(QStringLiteral("actionRecord"));
+    QVERIFY(trend && record);
+    QVERIFY(window.actions().contains(trend) && window.actions().contains(record));
+    const QList<QWidget *> targets = {form.groupBox_4,   form.ldState,    form.tecRtTemp,
+                                      form.ldSetCurrent, form.ldSetPower, form.ldMaxCur};
+    for (QWidget *target : targets) {
+        QCOMPARE(target->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QCOMPARE(target->actions(), QList<QAction *>({trend, record}));
+    }
+    trend->trigger();
+    QWidget *trendWindow = window.findChild<QWidget *>(QStringLiteral("trendWindow"));
+    QVERIFY(trendWindow && trendWindow->isWindow() && trendWindow->isVisible());
+    QCOMPARE(formWidgets(), widgets);
+    window.close();
+    QVERIFY(!trendWindow->isVisible());
 }
 
 void tst_MainWindowForm::frameLayouts()
@@ -287,9 +318,12 @@ void tst_MainWindowForm::texts_data()
 {
     QTest::addColumn<QString>("formText");
     QTest::addColumn<QString>("startupText");
+    QTest::addColumn<QString>("chineseText"); // null: the form's
 
-    auto row = [](const char *name, const char *form, const char *startup) {
-        QTest::newRow(name) << QString::fromUtf8(form) << QString::fromUtf8(startup);
+    auto row = [](const char *name, const char *form, const char *startup,
+                  const char *chinese = nullptr) {
+        QTest::newRow(name) << QString::fromUtf8(form) << QString::fromUtf8(startup)
+                            << (chinese ? QString::fromUtf8(chinese) : QString());
     };
     row("label_13", "Tarvo激光器驱动", "TarvoLDDriverV2.31-240224");
     row("groupBox_3", "设置", "设置");
@@ -317,12 +351,16 @@ void tst_MainWindowForm::texts_data()
     row("btn_comSet", "打开串口", "OpenDevice");
     row("label_28", "LD温度(15-35℃)", "LD Temp(15-35℃)");
     row("btnSetLdTemp", "设置", "Set");
+    // The window's actions, not the form's: the form alone has none.
+    row("actionTrend", "<no such object>", "Trend [Ctrl+T]", "趋势图 [Ctrl+T]");
+    row("actionRecord", "<no such object>", "Record to file… [Ctrl+R]", "记录到文件… [Ctrl+R]");
 }
 
 void tst_MainWindowForm::texts()
 {
     QFETCH(QString, formText);
     QFETCH(QString, startupText);
+    QFETCH(QString, chineseText);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
 
     auto textOf = [&name](QMainWindow &window) {
@@ -333,6 +371,9 @@ void tst_MainWindowForm::texts()
             return label->text();
         if (auto *button = qobject_cast<QPushButton *>(object))
             return button->text();
+        if (auto *action = qobject_cast<QAction *>(object))
+            return action->text() + QStringLiteral(" [") +
+                   action->shortcut().toString(QKeySequence::PortableText) + QLatin1Char(']');
         return QStringLiteral("<no such object>");
     };
 
@@ -346,7 +387,9 @@ void tst_MainWindowForm::texts()
 
     // A Chinese desktop keeps the form's texts.
     MainWindow window;
-    QCOMPARE(textOf(window), DesktopLanguage::chinese() ? formText : startupText);
+    QCOMPARE(textOf(window), !DesktopLanguage::chinese() ? startupText
+                             : chineseText.isNull()      ? formText
+                                                         : chineseText);
     QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
 }
 

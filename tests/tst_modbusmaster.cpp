@@ -88,6 +88,10 @@ public:
     {
         failures.append(failure);
     }
+    void writeAnswered(const QueuedFrame &, quint8 exception) override
+    {
+        answered.append(exception);
+    }
 
     PollTable table;
     std::unique_ptr<RegisterWriteQueue> queue{makeQueue()};
@@ -99,6 +103,7 @@ public:
     int ticks = 0;
     QList<Sent> sent;
     QList<WriteFailure> failures;
+    QList<int> answered; // the exception code of each write answered, 0 for a copy
     ModbusMaster master{table, *queue, response, writePending, writeDelay, deviceOnline};
 
 private:
@@ -605,6 +610,10 @@ void TestModbusMaster::writeOutcomes()
     QCOMPARE(bench.failures.size(), failure < 0 ? 0 : 1);
     if (failure >= 0)
         QCOMPARE(int(bench.failures.first()), failure);
+    // Each write ends once: answered (its exception code, 0 for a copy) or not confirmed.
+    QCOMPARE(bench.answered, failure < 0                             ? QList<int>{0}
+                             : failure == int(WriteFailure::Refused) ? QList<int>{2}
+                                                                     : QList<int>());
     if (failure == int(WriteFailure::NotConfirmed))
         QCOMPARE(bench.ticks, queuedAt + 100 * (sends + 1));
     QCOMPARE(bench.master.lineEcho(), line == 0   ? ModbusMaster::LineEcho::Unknown
@@ -726,6 +735,8 @@ void TestModbusMaster::flushAtClose()
     for (WriteFailure failure : std::as_const(bench.failures))
         failed.append(int(failure));
     QCOMPARE(failed, failures);
+    // Every write queued ends once, answered or failed: the event log pairs them with commands.
+    QCOMPARE(bench.answered.size() + failures.size(), writes);
 }
 
 void TestModbusMaster::reopenContinuesSlot()

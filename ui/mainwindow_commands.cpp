@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include "commandinput.h"
+#include "commandlog.h"
 #include "mainwindowform.h"
 #include "registermap.h"
 
@@ -18,10 +19,11 @@ QString notOnlineChinese()
 
 } // namespace
 
-bool MainWindow::refuseWhileOffline(const QString &english)
+bool MainWindow::refuseWhileOffline(const QString &english, int reg, int value)
 {
     if (deviceOnline != 0)
         return false;
+    commandLog->refused(reg, value, QStringLiteral("driver not online"));
     // Why the driver has not answered goes with the refusal.
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
                     useEnglish ? english : notOnlineChinese(), QMessageBox::Ok, this);
@@ -38,12 +40,16 @@ void MainWindow::warn(const QString &english, const QString &chinese)
 
 void MainWindow::on_btnSetLdCurrent_clicked()
 {
-    if (refuseWhileOffline(QStringLiteral("Device Not Online")))
-        return;
     const qint64 value = CommandInput::currentValue(form->edLdSetCurrent->text());
+    const int logged = value < 0 || value > 0xFFFF ? -1 : int(value);
+    if (refuseWhileOffline(QStringLiteral("Device Not Online"), RegisterMap::LdCurrentSetting,
+                           logged))
+        return;
     // Below 0 as well: the register would take its low 16 bits as a huge current.
     if (value < 0 || value > deviceStatus.maxCurrent) {
         const QString limit = QString::number(deviceStatus.maxCurrent) + QStringLiteral("mA");
+        commandLog->refused(RegisterMap::LdCurrentSetting, logged,
+                            QStringLiteral("above the maximum of ") + limit);
         warn(QStringLiteral("SetCurrent Over!") + limit,
              QString::fromUtf8("超过最大电流!") + limit);
         return;
@@ -56,6 +62,7 @@ void MainWindow::on_btnSetLdTemp_clicked()
 {
     const double degrees = CommandInput::temperatureValue(form->edLdSetTemp->text());
     if (!CommandInput::temperatureInRange(degrees)) {
+        commandLog->refused(RegisterMap::LdTempSetting, -1, QStringLiteral("outside 15 to 35 C"));
         warn(QStringLiteral("Temp Set Range 15-35!"), QString::fromUtf8("温度设置范围15-35度!"));
         return;
     }
@@ -67,7 +74,7 @@ void MainWindow::on_btnSetLdTemp_clicked()
 
 void MainWindow::on_btnSetLdOn_clicked()
 {
-    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!"), RegisterMap::LdSwitch, 1))
         return;
     userSetpoints.ldOn = 1;
     queueRegisterWrite(RegisterMap::LdSwitch, 1);
@@ -75,7 +82,7 @@ void MainWindow::on_btnSetLdOn_clicked()
 
 void MainWindow::on_btnSetLdOff_clicked()
 {
-    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!"), RegisterMap::LdSwitch, 0))
         return;
     userSetpoints.ldOn = 0;
     queueRegisterWrite(RegisterMap::LdSwitch, 0);
@@ -90,7 +97,7 @@ void MainWindow::on_btnSetTECOn_clicked()
 
 void MainWindow::on_btnSetTecOff_clicked()
 {
-    if (refuseWhileOffline(QStringLiteral("Device Not Online!")))
+    if (refuseWhileOffline(QStringLiteral("Device Not Online!"), RegisterMap::TecSwitch, 0))
         return;
     userSetpoints.tecOn = 0;
     queueRegisterWrite(RegisterMap::TecSwitch, 0);

@@ -22,6 +22,8 @@ const char *const Texts[][2] = {
     {"Device Not Online!", "设备不在线!"},
     {"ComDevice Not Open!", "没有打开设备串口!"},
     {"Command Not Confirmed!", "命令未确认!"},
+    {"Record to file…", "记录到文件…"},
+    {"Stop recording", "停止记录"},
 };
 
 } // namespace

@@ -40,6 +40,8 @@ public:
     void setPulse(const QString &text) { w.setPulse(text); }
     void setFrequency(const QString &text) { w.setFrequency(text); }
     void setPulseCurrent(const QString &text) { w.setPulseCurrent(text); }
+    // The record without its save dialog.
+    bool startRecord(const QString &path) { return w.startRecord(path); }
 
 private:
     MainWindow &w;
