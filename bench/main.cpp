@@ -7,9 +7,11 @@
 #include "appearance.h"
 #include "benchclock.h"
 #include "demorun.h"
+#include "historymemory.h"
 #include "mainwindow.h"
 #include "panelrun.h"
 #include "pseudoterminal.h"
+#include "trendpaint.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -199,6 +201,27 @@ const char *verdict(bool met)
     return met ? "met" : "NOT met";
 }
 
+// The trend's history after a simulated 24 hours and the cost of a paint, from a child of their
+// own: the history's memory is measured against the child's resident size.
+bool printTrendFigures()
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--trend")});
+    if (!child.waitForFinished(600000) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0) {
+        std::fprintf(stderr, "ldpanel-bench: --trend failed\n");
+        return false;
+    }
+    // Only the lines for people; the child's figures for a parser stay behind.
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("trend "))
+            std::printf("%s\n", line.constData());
+    }
+    return true;
+}
+
 int runAll(int seconds, int minChanges, int starts, bool withHistory)
 {
     const QString secondsText = QString::number(seconds);
@@ -275,6 +298,8 @@ int runAll(int seconds, int minChanges, int starts, bool withHistory)
     std::printf("target ticks per second within 5 %% of the floor: %s\n",
                 verdict(std::fabs(tickDeviation) <= 5));
     std::printf("target peak resident memory <= 60 MiB: %s\n", verdict(rssMiB <= 60));
+    if (!printTrendFigures())
+        return 1;
     return DemoRun::compare(seconds, minChanges) ? 0 : 1;
 }
 
@@ -287,7 +312,7 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--floor" || arg == "--floor-port" || arg == "--panel" || arg == "--startup" ||
-            arg == "--demo-line")
+            arg == "--demo-line" || arg == "--trend")
             child = true;
     }
     if (child)
@@ -336,6 +361,10 @@ int main(int argc, char *argv[])
                        "or a pseudo-terminal."),
         QStringLiteral("memory|pty"));
     parser.addOption(demoLineOption);
+    const QCommandLineOption trendOption(
+        QStringLiteral("trend"),
+        QStringLiteral("Child: the trend's history after 24 hours, and a paint of the trend."));
+    parser.addOption(trendOption);
     parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("For a child mode."),
                                  QStringLiteral("[seconds]"));
     parser.process(*app);
@@ -362,6 +391,11 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(demoLineOption))
         return DemoRun::runChild(parser.value(demoLineOption), seconds, minChanges);
+    if (parser.isSet(trendOption)) {
+        printHistoryMemory();
+        printTrendPaint();
+        return 0;
+    }
     if (parser.isSet(startupOption)) {
         const qint64 started = parser.isSet(startedOption)
                                    ? parser.value(startedOption).toLongLong()

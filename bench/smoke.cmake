@@ -7,7 +7,8 @@ if(NOT result EQUAL 0)
 endif()
 foreach(figure "ticks per second:" "poll requests per second:" "panel CPU:" "floor CPU:"
                "peak resident memory:" "reply-to-display latency:" "start-up time:"
-               "demo on the in-memory line:" "demo on a pseudo-terminal:")
+               "demo on the in-memory line:" "demo on a pseudo-terminal:" "trend history:"
+               "trend paint")
     string(FIND "${output}" "\n${figure}" at)
     if(at EQUAL -1)
         message(FATAL_ERROR "no line \"${figure}\" in the output")
