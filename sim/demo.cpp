@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
         "among the ports as \"Simulated driver\": click OpenDevice to use the panel without "
         "hardware. The options set "
         "the simulated unit as for ld-driver-sim; unless they say otherwise it starts with the LD "
-        "working at 1200."));
+        "working at 1200 and the TEC at 28.00, settling to its setting."));
     parser.addHelpOption();
     const QCommandLineOption openOption(QStringLiteral("open"),
                                         QStringLiteral("Open the simulated unit's line at start."));
@@ -115,6 +115,9 @@ int main(int argc, char *argv[])
     const bool check = parser.isSet(checkOption);
     if (check)
         driver.model().setNoise(0);
+    // A TEC still warm from the start settles in the first half minute, for the trend to show.
+    else if (!parser.isSet(QStringLiteral("tec-temp")) && !parser.isSet(QStringLiteral("ambient")))
+        driver.model().setTecTemperature(2800);
     if (!options.apply(parser)) {
         fail(options.errorString());
         return 2;
