@@ -4,6 +4,7 @@
 #include "hcom.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
+#include "percentile.h"
 #include "registermap.h"
 #include "simulateddriver.h"
 #include "simulatedline.h"
@@ -19,7 +20,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -41,15 +41,6 @@ void churn(LdDriverModel &model, int n)
     model.setCurrentSetting(quint16(500 + n % 1000));
     model.setTecTemperature(2000 + n % 1000);
     model.setLdOn(n % 2 == 1);
-}
-
-double percentile(QVector<double> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int rank = int(std::ceil(fraction * values.size()));
-    return values.at(qBound(0, rank - 1, values.size() - 1));
 }
 
 } // namespace
