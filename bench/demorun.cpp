@@ -2,6 +2,7 @@
 
 #include "benchclock.h"
 #include "hcom.h"
+#include "labelwatch.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
 #include "percentile.h"
@@ -12,47 +13,22 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLabel>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <memory>
-
-namespace {
-
-constexpr int LabelCount = 5;
-// A label change later than this after a reply is taken for the next reply's.
-constexpr qint64 WatchNs = 20000000;
-const char *const LabelNames[LabelCount] = {"ldState", "tecRtTemp", "ldSetCurrent", "ldSetPower",
-                                            "ldMaxCur"};
-constexpr quint16 LabelRegisters[LabelCount] = {RegisterMap::LdSwitch, RegisterMap::TecTemp,
-                                                RegisterMap::LdCurrentSetting, RegisterMap::LdPower,
-                                                RegisterMap::LdMaxCurrent};
-
-// Consecutive reads of one register are a poll cycle (7 requests) apart: each finds a new value.
-void churn(LdDriverModel &model, int n)
-{
-    model.setMaxCurrent(quint16(2000 + n % 1000));
-    model.setCurrentSetting(quint16(500 + n % 1000));
-    model.setTecTemperature(2000 + n % 1000);
-    model.setLdOn(n % 2 == 1);
-}
-
-} // namespace
 
 DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
 {
     Result result;
+    // Before the unit: its slots use the watch until the unit is gone.
+    LabelWatch watch;
     SimulatedDriver driver;
-    driver.setPhysicsInterval(0);
-    driver.model().setNoise(0);
-    driver.model().setPowerSlope(0.5);
-    churn(driver.model(), 0);
+    watch.serve(driver);
     QString port = QStringLiteral("Simulated driver");
     if (line == Line::PseudoTerminal) {
         if (!driver.openPty()) {
@@ -61,26 +37,12 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
         }
         port = driver.slavePath();
     }
-    int handled = 0;
     int reads = 0;
-    std::array<qint64, LabelCount> lastReplyNs{};
-    qint64 latestReplyNs = 0;
     QObject::connect(&driver, &SimulatedDriver::requestHandled, [&](int index) {
         if (driver.log().at(index).exchange.function == RegisterMap::FunctionReadHolding)
             ++reads;
-        churn(driver.model(), ++handled);
         if (driver.log().size() > 1000)
             QTimer::singleShot(0, &driver, [&driver] { driver.clearLog(); });
-    });
-    QObject::connect(&driver, &SimulatedDriver::replyWritten, [&](int index) {
-        const qint64 now = BenchClock::monotonicNs();
-        const RtuSlave::Exchange &exchange = driver.log().at(index).exchange;
-        for (int i = 0; i < LabelCount; ++i) {
-            if (exchange.function == RegisterMap::FunctionReadHolding &&
-                exchange.reg == LabelRegisters[i])
-                lastReplyNs[i] = now;
-        }
-        latestReplyNs = now;
     });
 
     MainWindow window;
@@ -100,13 +62,7 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
     ports->setCurrentIndex(0);
     window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
 
-    std::array<QLabel *, LabelCount> labels{};
-    std::array<QString, LabelCount> shown;
-    std::array<qint64, LabelCount> changedAtNs{};
-    for (int i = 0; i < LabelCount; ++i) {
-        labels[i] = window.findChild<QLabel *>(QLatin1String(LabelNames[i]));
-        shown[i] = labels[i]->text();
-    }
+    watch.attach(window);
     enum Phase { WaitOnline, WarmUp, Measuring, Collecting };
     Phase phase = WaitOnline;
     const qint64 startNs = BenchClock::monotonicNs();
@@ -117,25 +73,12 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
     qint64 collectStartNs = 0;
     int readsStart = 0;
     QEventLoop loop;
-    const auto watchLabels = [&](qint64 now) {
-        if (phase < Measuring || now - latestReplyNs >= WatchNs)
-            return;
-        for (int i = 0; i < LabelCount; ++i) {
-            const QString text = labels[i]->text();
-            if (text == shown[i])
-                continue;
-            shown[i] = text;
-            if (lastReplyNs[i] > changedAtNs[i] && lastReplyNs[i] >= collectStartNs)
-                result.latenciesMs.append((now - lastReplyNs[i]) / 1e6);
-            changedAtNs[i] = now;
-        }
-    };
     QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
-                     [&] { watchLabels(BenchClock::monotonicNs()); });
+                     [&] { watch.look(BenchClock::monotonicNs()); });
     QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
         const qint64 now = BenchClock::monotonicNs();
         ++ticks;
-        watchLabels(now);
+        watch.look(now);
         if (phase == WaitOnline && probe.deviceOnline() == 1) {
             phase = WarmUp;
             phaseNs = now;
@@ -145,6 +88,7 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
         } else if (phase == WarmUp && now - phaseNs >= 1000000000LL) {
             phase = Measuring;
             phaseNs = collectStartNs = now;
+            watch.start(now);
             cpuStart = BenchClock::processCpuNs();
             readsStart = reads;
             ticksStart = ticks;
@@ -156,11 +100,12 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
             phase = Collecting;
         }
         if (phase == Collecting &&
-            (result.latenciesMs.size() >= minChanges ||
+            (watch.latenciesMs().size() >= minChanges ||
              now - collectStartNs > qint64(std::max(120, cpuSeconds * 2)) * 1000000000LL))
             loop.quit();
     });
     loop.exec();
+    result.latenciesMs = watch.latenciesMs();
     return result;
 }
 
