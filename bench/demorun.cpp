@@ -5,6 +5,7 @@
 #include "labelwatch.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
+#include "measuredloop.h"
 #include "percentile.h"
 #include "registermap.h"
 #include "simulateddriver.h"
@@ -12,7 +13,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
@@ -63,48 +63,22 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
     window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
 
     watch.attach(window);
-    enum Phase { WaitOnline, WarmUp, Measuring, Collecting };
-    Phase phase = WaitOnline;
-    const qint64 startNs = BenchClock::monotonicNs();
-    qint64 phaseNs = startNs;
+    MeasuredLoop loop(probe, watch);
     qint64 cpuStart = 0;
-    qint64 ticks = 0;
     qint64 ticksStart = 0;
-    qint64 collectStartNs = 0;
     int readsStart = 0;
-    QEventLoop loop;
-    QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
-                     [&] { watch.look(BenchClock::monotonicNs()); });
-    QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
-        const qint64 now = BenchClock::monotonicNs();
-        ++ticks;
-        watch.look(now);
-        if (phase == WaitOnline && probe.deviceOnline() == 1) {
-            phase = WarmUp;
-            phaseNs = now;
-        } else if (phase == WaitOnline && now - startNs > 10000000000LL) {
-            result.error = QStringLiteral("the device did not come online");
-            loop.quit();
-        } else if (phase == WarmUp && now - phaseNs >= 1000000000LL) {
-            phase = Measuring;
-            phaseNs = collectStartNs = now;
-            watch.start(now);
-            cpuStart = BenchClock::processCpuNs();
-            readsStart = reads;
-            ticksStart = ticks;
-        } else if (phase == Measuring && now - phaseNs >= qint64(cpuSeconds) * 1000000000LL) {
-            result.seconds = (now - phaseNs) / 1e9;
-            result.cpuPercent = (BenchClock::processCpuNs() - cpuStart) / (result.seconds * 1e7);
-            result.pollsPerSecond = (reads - readsStart) / result.seconds;
-            result.ticksPerSecond = (ticks - ticksStart) / result.seconds;
-            phase = Collecting;
-        }
-        if (phase == Collecting &&
-            (watch.latenciesMs().size() >= minChanges ||
-             now - collectStartNs > qint64(std::max(120, cpuSeconds * 2)) * 1000000000LL))
-            loop.quit();
-    });
-    loop.exec();
+    loop.opened = [&] {
+        cpuStart = BenchClock::processCpuNs();
+        readsStart = reads;
+        ticksStart = loop.ticks();
+    };
+    loop.closed = [&](double seconds) {
+        result.seconds = seconds;
+        result.cpuPercent = (BenchClock::processCpuNs() - cpuStart) / (seconds * 1e7);
+        result.pollsPerSecond = (reads - readsStart) / seconds;
+        result.ticksPerSecond = (loop.ticks() - ticksStart) / seconds;
+    };
+    result.error = loop.exec(cpuSeconds, minChanges, std::max(120, cpuSeconds * 2));
     result.latenciesMs = watch.latenciesMs();
     return result;
 }

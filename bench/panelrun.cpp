@@ -1,10 +1,10 @@
 #include "panelrun.h"
 
 #include "benchclock.h"
-#include "hcom.h"
 #include "labelwatch.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
+#include "measuredloop.h"
 #include "registermap.h"
 #include "simulateddriver.h"
 
@@ -14,7 +14,6 @@
 #include <QMutex>
 #include <QPushButton>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -99,76 +98,30 @@ PanelRun::Result PanelRun::run(const Options &options)
         ports->setCurrentIndex(ports->count() - 1);
         window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
 
-        LabelWatch &watch = shared.watch;
-        watch.attach(window);
-
-        enum Phase { WaitOnline, WarmUp, Measuring, Collecting };
-        Phase phase = WaitOnline;
-        const qint64 startNs = BenchClock::monotonicNs();
-        qint64 phaseNs = startNs;
-        qint64 ticks = 0;
-        qint64 cpuStart = 0, simCpuStart = 0, ticksStart = 0, collectStartNs = 0, wakeupsStart = 0;
+        shared.watch.attach(window);
+        MeasuredLoop loop(probe, shared.watch);
+        qint64 cpuStart = 0, simCpuStart = 0, ticksStart = 0, wakeupsStart = 0;
         int readsStart = 0;
-        QEventLoop loop;
-
-        // A reply is shown in the receive poll that completes its burst, or failing that on the
-        // next tick. Both watchers are connected after the window's own slots on the same
-        // signals, so each runs right after the window has written its labels.
-        QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
-                         [&] { watch.look(BenchClock::monotonicNs()); });
-        QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
-            ++ticks;
-            const qint64 now = BenchClock::monotonicNs();
-            watch.look(now);
-            switch (phase) {
-            case WaitOnline:
-                if (probe.deviceOnline() == 1) {
-                    phase = WarmUp;
-                    phaseNs = now;
-                } else if (now - startNs > 10000000000LL) {
-                    result.error = QStringLiteral("the device did not come online");
-                    loop.quit();
-                }
-                break;
-            case WarmUp:
-                if (now - phaseNs >= 1000000000LL) {
-                    phase = Measuring;
-                    phaseNs = collectStartNs = now;
-                    watch.start(now);
-                    cpuStart = BenchClock::processCpuNs();
-                    simCpuStart = BenchClock::threadCpuNs(driverPthread);
-                    ticksStart = ticks;
-                    wakeupsStart = BenchClock::threadWakeups();
-                    readsStart = shared.reads;
-                }
-                break;
-            case Measuring:
-                if (now - phaseNs >= qint64(options.cpuSeconds) * 1000000000LL) {
-                    const double seconds = (now - phaseNs) / 1e9;
-                    const double simCpu = BenchClock::threadCpuNs(driverPthread) - simCpuStart;
-                    const double cpu = BenchClock::processCpuNs() - cpuStart - simCpu;
-                    result.seconds = seconds;
-                    result.ticksPerSecond = (ticks - ticksStart) / seconds;
-                    result.wakeupsPerSecond =
-                        (BenchClock::threadWakeups() - wakeupsStart) / seconds;
-                    result.pollsPerSecond = (shared.reads - readsStart) / seconds;
-                    result.cpuPercent = cpu / (seconds * 1e7);
-                    result.simCpuPercent = simCpu / (seconds * 1e7);
-                    phase = Collecting;
-                }
-                break;
-            case Collecting:
-                break;
-            }
-            if (phase == Collecting &&
-                (watch.latenciesMs().size() >= options.minChanges ||
-                 now - collectStartNs > qint64(options.maxSeconds) * 1000000000LL)) {
-                result.latencySeconds = (now - collectStartNs) / 1e9;
-                loop.quit();
-            }
-        });
-        loop.exec();
-        result.latenciesMs = watch.latenciesMs();
+        loop.opened = [&] {
+            cpuStart = BenchClock::processCpuNs();
+            simCpuStart = BenchClock::threadCpuNs(driverPthread);
+            ticksStart = loop.ticks();
+            wakeupsStart = BenchClock::threadWakeups();
+            readsStart = shared.reads;
+        };
+        loop.closed = [&](double seconds) {
+            const double simCpu = BenchClock::threadCpuNs(driverPthread) - simCpuStart;
+            const double cpu = BenchClock::processCpuNs() - cpuStart - simCpu;
+            result.seconds = seconds;
+            result.ticksPerSecond = (loop.ticks() - ticksStart) / seconds;
+            result.wakeupsPerSecond = (BenchClock::threadWakeups() - wakeupsStart) / seconds;
+            result.pollsPerSecond = (shared.reads - readsStart) / seconds;
+            result.cpuPercent = cpu / (seconds * 1e7);
+            result.simCpuPercent = simCpu / (seconds * 1e7);
+        };
+        result.error = loop.exec(options.cpuSeconds, options.minChanges, options.maxSeconds);
+        result.latencySeconds = loop.collectSeconds();
+        result.latenciesMs = shared.watch.latenciesMs();
     }
 
     result.peakRssKiB = BenchClock::peakRssKiB();
