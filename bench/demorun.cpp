@@ -2,66 +2,33 @@
 
 #include "benchclock.h"
 #include "hcom.h"
+#include "labelwatch.h"
 #include "mainwindow.h"
 #include "mainwindowprobe.h"
+#include "measuredloop.h"
+#include "percentile.h"
 #include "registermap.h"
 #include "simulateddriver.h"
 #include "simulatedline.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QLabel>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdio>
 #include <memory>
-
-namespace {
-
-constexpr int LabelCount = 5;
-// A label change later than this after a reply is taken for the next reply's.
-constexpr qint64 WatchNs = 20000000;
-const char *const LabelNames[LabelCount] = {"ldState", "tecRtTemp", "ldSetCurrent", "ldSetPower",
-                                            "ldMaxCur"};
-constexpr quint16 LabelRegisters[LabelCount] = {RegisterMap::LdSwitch, RegisterMap::TecTemp,
-                                                RegisterMap::LdCurrentSetting, RegisterMap::LdPower,
-                                                RegisterMap::LdMaxCurrent};
-
-// Consecutive reads of one register are a poll cycle (7 requests) apart: each finds a new value.
-void churn(LdDriverModel &model, int n)
-{
-    model.setMaxCurrent(quint16(2000 + n % 1000));
-    model.setCurrentSetting(quint16(500 + n % 1000));
-    model.setTecTemperature(2000 + n % 1000);
-    model.setLdOn(n % 2 == 1);
-}
-
-double percentile(QVector<double> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int rank = int(std::ceil(fraction * values.size()));
-    return values.at(qBound(0, rank - 1, values.size() - 1));
-}
-
-} // namespace
 
 DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
 {
     Result result;
+    // Before the unit: its slots use the watch until the unit is gone.
+    LabelWatch watch;
     SimulatedDriver driver;
-    driver.setPhysicsInterval(0);
-    driver.model().setNoise(0);
-    driver.model().setPowerSlope(0.5);
-    churn(driver.model(), 0);
+    watch.serve(driver);
     QString port = QStringLiteral("Simulated driver");
     if (line == Line::PseudoTerminal) {
         if (!driver.openPty()) {
@@ -70,26 +37,12 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
         }
         port = driver.slavePath();
     }
-    int handled = 0;
     int reads = 0;
-    std::array<qint64, LabelCount> lastReplyNs{};
-    qint64 latestReplyNs = 0;
     QObject::connect(&driver, &SimulatedDriver::requestHandled, [&](int index) {
         if (driver.log().at(index).exchange.function == RegisterMap::FunctionReadHolding)
             ++reads;
-        churn(driver.model(), ++handled);
         if (driver.log().size() > 1000)
             QTimer::singleShot(0, &driver, [&driver] { driver.clearLog(); });
-    });
-    QObject::connect(&driver, &SimulatedDriver::replyWritten, [&](int index) {
-        const qint64 now = BenchClock::monotonicNs();
-        const RtuSlave::Exchange &exchange = driver.log().at(index).exchange;
-        for (int i = 0; i < LabelCount; ++i) {
-            if (exchange.function == RegisterMap::FunctionReadHolding &&
-                exchange.reg == LabelRegisters[i])
-                lastReplyNs[i] = now;
-        }
-        latestReplyNs = now;
     });
 
     MainWindow window;
@@ -109,67 +62,24 @@ DemoRun::Result DemoRun::run(Line line, int cpuSeconds, int minChanges)
     ports->setCurrentIndex(0);
     window.findChild<QPushButton *>(QStringLiteral("btn_comSet"))->click();
 
-    std::array<QLabel *, LabelCount> labels{};
-    std::array<QString, LabelCount> shown;
-    std::array<qint64, LabelCount> changedAtNs{};
-    for (int i = 0; i < LabelCount; ++i) {
-        labels[i] = window.findChild<QLabel *>(QLatin1String(LabelNames[i]));
-        shown[i] = labels[i]->text();
-    }
-    enum Phase { WaitOnline, WarmUp, Measuring, Collecting };
-    Phase phase = WaitOnline;
-    const qint64 startNs = BenchClock::monotonicNs();
-    qint64 phaseNs = startNs;
+    watch.attach(window);
+    MeasuredLoop loop(probe, watch);
     qint64 cpuStart = 0;
-    qint64 ticks = 0;
     qint64 ticksStart = 0;
-    qint64 collectStartNs = 0;
     int readsStart = 0;
-    QEventLoop loop;
-    const auto watchLabels = [&](qint64 now) {
-        if (phase < Measuring || now - latestReplyNs >= WatchNs)
-            return;
-        for (int i = 0; i < LabelCount; ++i) {
-            const QString text = labels[i]->text();
-            if (text == shown[i])
-                continue;
-            shown[i] = text;
-            if (lastReplyNs[i] > changedAtNs[i] && lastReplyNs[i] >= collectStartNs)
-                result.latenciesMs.append((now - lastReplyNs[i]) / 1e6);
-            changedAtNs[i] = now;
-        }
+    loop.opened = [&] {
+        cpuStart = BenchClock::processCpuNs();
+        readsStart = reads;
+        ticksStart = loop.ticks();
     };
-    QObject::connect(&probe.com(), &Hcom::readSignal, &loop,
-                     [&] { watchLabels(BenchClock::monotonicNs()); });
-    QObject::connect(&probe.tickTimer(), &QTimer::timeout, &loop, [&] {
-        const qint64 now = BenchClock::monotonicNs();
-        ++ticks;
-        watchLabels(now);
-        if (phase == WaitOnline && probe.deviceOnline() == 1) {
-            phase = WarmUp;
-            phaseNs = now;
-        } else if (phase == WaitOnline && now - startNs > 10000000000LL) {
-            result.error = QStringLiteral("the device did not come online");
-            loop.quit();
-        } else if (phase == WarmUp && now - phaseNs >= 1000000000LL) {
-            phase = Measuring;
-            phaseNs = collectStartNs = now;
-            cpuStart = BenchClock::processCpuNs();
-            readsStart = reads;
-            ticksStart = ticks;
-        } else if (phase == Measuring && now - phaseNs >= qint64(cpuSeconds) * 1000000000LL) {
-            result.seconds = (now - phaseNs) / 1e9;
-            result.cpuPercent = (BenchClock::processCpuNs() - cpuStart) / (result.seconds * 1e7);
-            result.pollsPerSecond = (reads - readsStart) / result.seconds;
-            result.ticksPerSecond = (ticks - ticksStart) / result.seconds;
-            phase = Collecting;
-        }
-        if (phase == Collecting &&
-            (result.latenciesMs.size() >= minChanges ||
-             now - collectStartNs > qint64(std::max(120, cpuSeconds * 2)) * 1000000000LL))
-            loop.quit();
-    });
-    loop.exec();
+    loop.closed = [&](double seconds) {
+        result.seconds = seconds;
+        result.cpuPercent = (BenchClock::processCpuNs() - cpuStart) / (seconds * 1e7);
+        result.pollsPerSecond = (reads - readsStart) / seconds;
+        result.ticksPerSecond = (loop.ticks() - ticksStart) / seconds;
+    };
+    result.error = loop.exec(cpuSeconds, minChanges, std::max(120, cpuSeconds * 2));
+    result.latenciesMs = watch.latenciesMs();
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include "historymemory.h"
 #include "mainwindow.h"
 #include "panelrun.h"
+#include "percentile.h"
 #include "pseudoterminal.h"
 #include "trendpaint.h"
 
@@ -35,16 +36,6 @@ using Figures = QMap<QString, QString>;
 void put(const char *key, double value)
 {
     std::printf("%s %.6f\n", key, value);
-}
-
-double percentile(QVector<double> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    // Nearest rank.
-    const int rank = int(std::ceil(fraction * values.size()));
-    return values.at(qBound(0, rank - 1, values.size() - 1));
 }
 
 // Two 1 ms timers doing nothing: what any panel with the same two timers costs at the least.
