@@ -604,7 +604,7 @@ void tst_E2eSimulator::record()
         QVERIFY(!rows.last()[field].isEmpty());
     QCOMPARE(rows.last()[4], changed);
 
-    const QString port = bench.driver.slavePath();
+    const QString port = bench.probe->portName();
     const QStringList lineEvents = events.filter(QRegularExpression(QStringLiteral("^line: ")));
     QCOMPARE(lineEvents.value(lineEvents.size() - 1), QStringLiteral("line: ok"));
     for (const QString &line : lineEvents)
