@@ -2,16 +2,17 @@
 
 #include "currentreadings.h"
 #include "registermap.h"
+#include "statusdisplay.h"
 
 #include <QDateTime>
 #include <QDir>
 
 namespace {
 
-// Hundredths as the read-outs' fixed point: 2534 is "25.34", 2500 "25.00".
+// Hundredths as the power read-out's fixed point: 2534 is "25.34", 2500 "25.00".
 QString hundredthsText(quint16 value)
 {
-    return QStringLiteral("%1.%2").arg(value / 100).arg(value % 100, 2, 10, QLatin1Char('0'));
+    return StatusDisplay::powerText(value);
 }
 
 QString wholeText(quint16 value)
